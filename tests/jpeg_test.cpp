@@ -1,0 +1,284 @@
+// JPEG reading and writing checked against the library's own command-line
+// tools: cjpeg makes the inputs, djpeg says what a decode must give.
+#include "raster-jpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <jpeglib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Image = std::unique_ptr<Raster<unsigned char>>;
+
+struct Pnm {
+  int width = 0, height = 0, channels = 0;
+  std::vector<unsigned char> data;
+};
+
+class Jpeg : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/raster-jpeg-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  static int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // A smooth picture with a little noise: realistic for the encoder, and
+  // quality 100 keeps it within a few levels.
+  static Pnm picture(int width, int height, int channels, unsigned seed = 3) {
+    Pnm p{width, height, channels, {}};
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> noise(-3, 3);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        for (int k = 0; k < channels; ++k) {
+          const double v = 128 + 90 * std::sin(0.05 * x + 0.9 * k) * std::cos(0.04 * y - 0.5 * k);
+          p.data.push_back(static_cast<unsigned char>(std::lround(v) + noise(rng)));
+        }
+    return p;
+  }
+
+  void write_pnm(const std::string& file, const Pnm& p) const {
+    std::ofstream out(file, std::ios::binary);
+    out << (p.channels == 1 ? "P5" : "P6") << "\n" << p.width << " " << p.height << "\n255\n";
+    out.write(reinterpret_cast<const char*>(p.data.data()), static_cast<long>(p.data.size()));
+  }
+
+  static Pnm read_pnm(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    Pnm p;
+    in >> magic >> p.width >> p.height >> maxval;
+    in.get();
+    p.channels = magic == "P5" ? 1 : 3;
+    p.data.resize(static_cast<size_t>(p.width) * p.height * p.channels);
+    in.read(reinterpret_cast<char*>(p.data.data()), static_cast<long>(p.data.size()));
+    return p;
+  }
+
+  // Encodes a picture with cjpeg and returns the file's path.
+  std::string cjpeg(const std::string& name, const Pnm& p, const std::string& options) const {
+    write_pnm(path(name + ".pnm"), p);
+    const std::string jpg = path(name + ".jpg");
+    EXPECT_EQ(run("cjpeg " + options + " -outfile '" + jpg + "' '" + path(name + ".pnm") + "'"), 0);
+    return jpg;
+  }
+
+  static Image raster_of(const Pnm& p) {
+    Image r(new Raster<unsigned char>(p.width, p.height, p.channels));
+    std::copy(p.data.begin(), p.data.end(), r->head());
+    return r;
+  }
+
+  static std::string contents(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  static int open_descriptors() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (readdir(d))
+      ++n;
+    closedir(d);
+    return n;
+  }
+
+  static int max_difference(const Raster<unsigned char>& a, const Pnm& b) {
+    int worst = 0;
+    for (int i = 0; i < a.length(); ++i)
+      worst = std::max(worst, std::abs(a[i] - b.data[static_cast<size_t>(i)]));
+    return worst;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(Jpeg, DecodesExactlyAsDjpeg) {
+  struct Case {
+    const char* name;
+    int width, height, channels;
+    const char* options;
+  } cases[] = {
+      {"colour", 64, 48, 3, "-quality 90"},
+      {"column", 1, 7, 3, "-quality 75"},
+      {"odd", 641, 479, 3, "-quality 85"},
+      {"grey", 33, 31, 1, "-quality 90"},
+      {"progressive", 97, 65, 3, "-quality 80 -progressive"},
+      {"progressive-grey", 50, 21, 1, "-progressive"},
+      {"optimised", 40, 40, 3, "-optimize -sample 1x1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string jpg = cjpeg(c.name, picture(c.width, c.height, c.channels), c.options);
+    const std::string ref = path(std::string(c.name) + ".ref");
+    ASSERT_EQ(run("djpeg -pnm -outfile '" + ref + "' '" + jpg + "'"), 0);
+    const Pnm expected = read_pnm(ref);
+    Image got(read_jpeg_image(jpg.c_str()));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->width(), expected.width);
+    ASSERT_EQ(got->height(), expected.height);
+    ASSERT_EQ(got->channels(), expected.channels);
+    EXPECT_EQ(std::vector<unsigned char>(got->head(), got->head() + got->length()), expected.data);
+  }
+}
+
+TEST_F(Jpeg, FourComponentFilesGiveFourChannels) {
+  // CMYK (with the Adobe marker) and YCCK, written by the library itself.
+  for (J_COLOR_SPACE space : {JCS_CMYK, JCS_YCCK}) {
+    const std::string file = path(space == JCS_CMYK ? "cmyk.jpg" : "ycck.jpg");
+    const Pnm p = picture(37, 23, 4);
+    FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, out);
+    cinfo.image_width = 37;
+    cinfo.image_height = 23;
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, space);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      JSAMPROW row = const_cast<JSAMPLE*>(p.data.data()) + cinfo.next_scanline * 37 * 4;
+      jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(out);
+
+    Image got(read_jpeg_image(file.c_str()));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->width(), 37);
+    EXPECT_EQ(got->height(), 23);
+    EXPECT_EQ(got->channels(), 4);
+    if (space == JCS_CMYK) {
+      EXPECT_LE(max_difference(*got, p), 4);
+    }
+  }
+}
+
+TEST_F(Jpeg, WriteThenReadKeepsShapeAndPixels) {
+  for (int channels = 1; channels <= 4; ++channels) {
+    SCOPED_TRACE(channels);
+    const Pnm p = picture(45, 29, channels);
+    const std::string file = path("round" + std::to_string(channels) + ".jpg");
+    ASSERT_TRUE(write_jpeg_image(file.c_str(), *raster_of(p)));
+    Image got(read_jpeg_image(file.c_str()));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->width(), 45);
+    EXPECT_EQ(got->height(), 29);
+    ASSERT_EQ(got->channels(), channels);
+    // Quality 100 is still lossy (and RGB is subsampled in chroma).
+    EXPECT_LE(max_difference(*got, p), channels == 3 ? 12 : 4);
+  }
+}
+
+TEST_F(Jpeg, WritesTopRowFirstAndGreyAsGrey) {
+  // A grey raster must stay one component, and the first row must be the
+  // top of the file, as djpeg sees it.
+  Pnm p = picture(16, 16, 1);
+  for (int x = 0; x < 16 * 8; ++x)
+    p.data[static_cast<size_t>(x)] = 250; // top half white
+  for (int x = 16 * 8; x < 16 * 16; ++x)
+    p.data[static_cast<size_t>(x)] = 5; // bottom half black
+  const std::string file = path("grey.jpg");
+  ASSERT_TRUE(write_jpeg_image(file.c_str(), *raster_of(p)));
+  ASSERT_EQ(run("djpeg -pnm -outfile '" + path("grey.pnm") + "' '" + file + "'"), 0);
+  const Pnm decoded = read_pnm(path("grey.pnm"));
+  EXPECT_EQ(decoded.channels, 1);
+  EXPECT_NEAR(decoded.data.front(), 250, 3);
+  EXPECT_NEAR(decoded.data.back(), 5, 3);
+}
+
+TEST_F(Jpeg, WritingOverAFileReplacesIt) {
+  const std::string file = path("over.jpg");
+  ASSERT_TRUE(write_jpeg_image(file.c_str(), *raster_of(picture(200, 150, 3))));
+  const std::string big = contents(file);
+  ASSERT_TRUE(write_jpeg_image(file.c_str(), *raster_of(picture(8, 4, 3))));
+  EXPECT_LT(contents(file).size(), big.size());
+  Image got(read_jpeg_image(file.c_str()));
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->width(), 8);
+  EXPECT_EQ(got->height(), 4);
+}
+
+TEST_F(Jpeg, FilesThatCannotBeOpened) {
+  const int before = open_descriptors();
+  EXPECT_EQ(read_jpeg_image(path("missing.jpg").c_str()), nullptr);
+  EXPECT_EQ(open_descriptors(), before);
+
+  const Image r = raster_of(picture(4, 4, 3));
+  EXPECT_FALSE(write_jpeg_image(path("no/such/dir.jpg").c_str(), *r));
+  EXPECT_FALSE(write_jpeg_image(dir_.c_str(), *r)); // a directory
+  EXPECT_EQ(open_descriptors(), before);
+}
+
+TEST_F(Jpeg, RefusesRastersAJpegCannotHoldAndKeepsTheFile) {
+  const std::string file = path("output.jpg");
+  ASSERT_TRUE(write_jpeg_image(file.c_str(), *raster_of(picture(9, 9, 3))));
+  const std::string before = contents(file);
+  const int shapes[][3] = {{0, 5, 3},  {5, 0, 3},  {3, 3, 0},    {3, 3, 5},
+                           {3, 3, 10}, {-2, 4, 3}, {65501, 1, 1}};
+  for (const auto& s : shapes) {
+    SCOPED_TRACE(::testing::Message() << s[0] << "x" << s[1] << "x" << s[2]);
+    Raster<unsigned char> r(s[0], s[1], s[2]);
+    std::fill(r.head(), r.head() + std::max(0, r.length()), 0);
+    EXPECT_FALSE(write_jpeg_image(file.c_str(), r));
+    EXPECT_EQ(contents(file), before);
+  }
+}
+
+TEST_F(Jpeg, DamagedDataWarnsAndStillGivesAWholeRaster) {
+  const std::string jpg = cjpeg("whole", picture(120, 90, 3), "-quality 95");
+  const std::string data = contents(jpg);
+  const std::string cut = path("cut.jpg");
+  std::ofstream(cut, std::ios::binary) << data.substr(0, data.size() / 2);
+  ::testing::internal::CaptureStderr();
+  Image got(read_jpeg_image(cut.c_str()));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->width(), 120);
+  EXPECT_EQ(got->height(), 90);
+  EXPECT_NE(err.find("Premature end of JPEG file"), std::string::npos) << err;
+}
+
+using JpegDeathTest = Jpeg;
+
+TEST_F(JpegDeathTest, UndecodableFilesEndTheProcessWithTheLibraryMessage) {
+  const std::string text = path("text.jpg"), empty = path("empty.jpg");
+  std::ofstream(text) << "this is not a photograph\n";
+  std::ofstream(empty).flush();
+  EXPECT_EXIT(read_jpeg_image(text.c_str()), ::testing::ExitedWithCode(1), "Not a JPEG file");
+  EXPECT_EXIT(read_jpeg_image(empty.c_str()), ::testing::ExitedWithCode(1), "Empty input file");
+}
+
+} // namespace
