@@ -1,0 +1,104 @@
+# Shared by the demo's tests: runs the real binary on its own Xvfb with Mesa's
+# software GL, in a fresh directory, and drives it with real key presses.
+# Sourced by each test; expects DEMO (the binary) and DATA (the data folder).
+set -u
+
+export LIBGL_ALWAYS_SOFTWARE=1
+export MESA_SHADER_CACHE_DISABLE=true
+# Mesa's driver keeps allocations to the end of the process: no leak checks
+# for GL processes, everything else still applies under the sanitizers.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/demo-test.XXXXXX")
+xvfb_pid=""
+demo_pid=""
+
+cleanup() {
+  [ -n "$demo_pid" ] && kill -9 "$demo_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$work"/stdout "$work"/stderr; do
+    [ -f "$f" ] && { echo "--- $(basename "$f"):" >&2; tail -n 30 "$f" >&2; }
+  done
+  exit 1
+}
+
+# Copies the named data files (all of them by default) into the work folder.
+use_data() {
+  [ $# -gt 0 ] || set -- vertex1.glsl fragment1.glsl vertex2.glsl fragment2.glsl pacific.jpg
+  for f in "$@"; do cp "$DATA/$f" "$work/" || fail "no data file $f"; done
+}
+
+# Starts an X server of our own; -displayfd picks a free display atomically.
+start_x() {
+  fifo="$work/.displayfd"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  read -r display <"$fifo" || fail "Xvfb did not start"
+  export DISPLAY=":$display"
+}
+
+# Runs the demo in the work folder in the background; extra arguments are
+# environment assignments. Output goes to $work/stdout and $work/stderr.
+start_demo() {
+  (cd "$work" && exec env "$@" "$DEMO" >stdout 2>stderr) &
+  demo_pid=$!
+}
+
+# Waits for the "Demo" window to be mapped and sets $window.
+wait_window() {
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Demo$' 2>/dev/null | head -n 1)
+  [ -n "$window" ] || fail "no Demo window appeared"
+}
+
+# Waits up to $2 seconds (default 60) for the demo to end; sets $status.
+wait_exit() {
+  limit=$((${1:-60} * 10))
+  while kill -0 "$demo_pid" 2>/dev/null && [ "$limit" -gt 0 ]; do
+    sleep 0.1
+    limit=$((limit - 1))
+  done
+  kill -0 "$demo_pid" 2>/dev/null && fail "the demo did not end"
+  wait "$demo_pid"
+  status=$?
+  demo_pid=""
+}
+
+alive() { kill -0 "$demo_pid" 2>/dev/null; }
+
+# Presses one key with the mouse at ($2, $3) in the window (10, 10 by default).
+press() {
+  xdotool mousemove --window "$window" "${2:-10}" "${3:-10}" || fail "mousemove"
+  sleep 0.2
+  xdotool key "$1" || fail "key $1"
+}
+
+# Waits until stderr holds $1 trace lines for keys, so a key has been handled.
+wait_traces() {
+  limit=300
+  while [ "$(grep -c '^dbc: key is' "$work/stderr" 2>/dev/null)" -lt "$1" ]; do
+    limit=$((limit - 1))
+    [ "$limit" -gt 0 ] || fail "the demo did not handle key press $1"
+    sleep 0.1
+  done
+}
+
+# Makes a JPEG in the work folder from an ImageMagick picture description.
+make_jpeg() {
+  convert "$@" || fail "convert $*"
+}
+
+# Root-mean-square difference of two images, normalised to 0..1.
+rmse() {
+  compare -metric RMSE "$1" "$2" null: 2>&1 | sed -n 's/.*(\(.*\)).*/\1/p'
+}
+
+# True when $1 < $2 for decimal numbers.
+less_than() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
