@@ -6,7 +6,8 @@
  * The file is binary PPM, top row first. SIGUSR1 asks for the next frame
  * whatever its number, saved as CAPTURE_DIR/requested.ppm (renamed into
  * place whole, so a test can wait for it to appear). With CAPTURE_EXIT=N the
- * process ends with status 0 right after frame N has been swapped. */
+ * process ends with status 0 right after frame N has been swapped, first
+ * printing its peak resident memory ("peak_rss_kb=K") on stderr. */
 #define _GNU_SOURCE
 #include <GL/gl.h>
 #include <dlfcn.h>
@@ -83,6 +84,13 @@ void glutSwapBuffers(void) {
   real_swap();
   const char* last = getenv("CAPTURE_EXIT");
   if (last && frame >= atol(last)) {
+    FILE* status = fopen("/proc/self/status", "r");
+    char line[256];
+    while (status && fgets(line, sizeof line, status))
+      if (strncmp(line, "VmHWM:", 6) == 0)
+        fprintf(stderr, "peak_rss_kb=%ld\n", strtol(line + 6, NULL, 10));
+    if (status)
+      fclose(status);
     fflush(stdout);
     exit(0);
   }
