@@ -12,32 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include <jpeglib.h> // after <cstdio>: it uses FILE
-
-static unsigned char* decode(const char* path, int* w, int* h) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f)
-    return nullptr;
-  jpeg_decompress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_decompress(&cinfo);
-  jpeg_stdio_src(&cinfo, f);
-  jpeg_read_header(&cinfo, TRUE);
-  jpeg_start_decompress(&cinfo);
-  const size_t stride = cinfo.output_width * static_cast<size_t>(cinfo.output_components);
-  auto* pixels = new unsigned char[stride * cinfo.output_height];
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = pixels + cinfo.output_scanline * stride;
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  *w = static_cast<int>(cinfo.output_width);
-  *h = static_cast<int>(cinfo.output_height);
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  std::fclose(f);
-  return pixels;
-}
+#include "bare-decode.h"
 
 static void draw() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -56,7 +31,7 @@ int main(int argc, char** argv) {
   }
   int w = 0, h = 0;
   unsigned char* pixels = nullptr; // kept to the end, like the demo's raster
-  if (std::strcmp(argv[1], "decode") == 0 && argc > 2 && !(pixels = decode(argv[2], &w, &h)))
+  if (std::strcmp(argv[1], "decode") == 0 && argc > 2 && !(pixels = bare_decode(argv[2], &w, &h)))
     return 1;
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
   glutInitWindowSize(640, 480);

@@ -1,6 +1,7 @@
 // Flip and JPEG speed, each against a floor measured in the same run:
 // memcpy of the same bytes for the flips, a bare libjpeg loop for reading and
 // writing. Prints "figure NAME ratio=R target=T" lines after the table.
+#include "bare-decode.h"
 #include "raster-jpeg.h"
 
 #include <benchmark/benchmark.h>
@@ -91,29 +92,13 @@ void BM_hflip(benchmark::State& state) {
   }
 }
 
-// The least a decode can cost: one libjpeg loop into a new buffer.
 void BM_bare_decode(benchmark::State& state) {
   const std::string path = photo_path(static_cast<int>(state.range(0)));
+  int width, height;
   for (auto _ : state) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, f);
-    jpeg_read_header(&cinfo, TRUE);
-    jpeg_start_decompress(&cinfo);
-    const size_t stride = cinfo.output_width * static_cast<size_t>(cinfo.output_components);
-    unsigned char* buffer = new unsigned char[stride * cinfo.output_height];
-    while (cinfo.output_scanline < cinfo.output_height) {
-      JSAMPROW row = buffer + cinfo.output_scanline * stride;
-      jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(f);
-    benchmark::DoNotOptimize(buffer);
-    delete[] buffer;
+    unsigned char* pixels = bare_decode(path.c_str(), &width, &height);
+    benchmark::DoNotOptimize(pixels);
+    delete[] pixels;
   }
 }
 
