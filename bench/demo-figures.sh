@@ -6,13 +6,10 @@ set -eu
 export LIBGL_ALWAYS_SOFTWARE=1
 runs=${RUNS:-21}
 work=$(mktemp -d)
-fifo="$work/displayfd"
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-read -r n <"$fifo"
-export DISPLAY=":$n"
+. "$(dirname "$0")/../scripts/xvfb.sh"
+xvfb_pid=""
+trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+start_xvfb "$work"
 
 mkdir "$work/small" "$work/big"
 cp "$DATA"/*.glsl "$DATA/pacific.jpg" "$work/small/"

@@ -121,8 +121,7 @@ void display_CB() {
     const double w = image->width(), h = image->height();
     glUseProgram(shaderProg[1]);
     glPushMatrix();
-    glTranslatef(static_cast<float>(-image->width() / 2.0),
-                 static_cast<float>(-image->height() / 2.0), 0);
+    glTranslatef(static_cast<float>(-w / 2.0), static_cast<float>(-h / 2.0), 0);
     coordinate = glGetAttribLocation(shaderProg[1], "vertex_texture_coordinate");
     glColor3f(1, 1, 1);
     static const GLfloat image_st[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};

@@ -1,5 +1,6 @@
 #include "raster-jpeg.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,18 @@ int jpeg_output_quality = 100;
 // JPEG's own limit on a side (libjpeg refuses larger images when writing).
 static const int max_jpeg_side = 65500;
 
-// libjpeg may hand back this many scanlines per call at most.
-static const int max_rows_per_read = 16;
+// Scanlines handed to libjpeg per call; it may take fewer.
+static const int max_rows_per_call = 16;
+
+// Points rows[] at the raster rows from `next` on, at most max_rows_per_call
+// and no further than `total`; returns how many.
+static JDIMENSION row_batch(JSAMPROW* rows, unsigned char* first_row, int stride, JDIMENSION next,
+                            JDIMENSION total) {
+  const int count = std::min<int>(max_rows_per_call, static_cast<int>(total - next));
+  for (int i = 0; i < count; ++i)
+    rows[i] = first_row + static_cast<long>(next + i) * stride;
+  return static_cast<JDIMENSION>(count);
+}
 
 Raster<unsigned char>* read_jpeg_image(const char* path) {
   FILE* file = std::fopen(path, "rb");
@@ -49,14 +60,11 @@ Raster<unsigned char>* read_jpeg_image(const char* path) {
 
   // Read the scanlines straight into the raster's rows, top row first.
   const int stride = raster->width() * raster->channels();
-  JSAMPROW rows[max_rows_per_read];
-  while (cinfo.output_scanline < cinfo.output_height) {
-    const JDIMENSION next = cinfo.output_scanline;
-    const int want = std::min<int>(max_rows_per_read, cinfo.output_height - next);
-    for (int i = 0; i < want; ++i)
-      rows[i] = raster->head() + static_cast<long>(next + i) * stride;
-    jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(want));
-  }
+  JSAMPROW rows[max_rows_per_call];
+  while (cinfo.output_scanline < cinfo.output_height)
+    jpeg_read_scanlines(
+        &cinfo, rows,
+        row_batch(rows, raster->head(), stride, cinfo.output_scanline, cinfo.output_height));
 
   // Finish, release the decompression object and the file.
   jpeg_finish_decompress(&cinfo);
@@ -113,14 +121,11 @@ bool write_jpeg_image(const char* path, const Raster<unsigned char>& raster) {
 
   // Write the rows top to bottom; libjpeg only reads them.
   const int stride = raster.width() * raster.channels();
-  JSAMPROW rows[max_rows_per_read];
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const JDIMENSION next = cinfo.next_scanline;
-    const int want = std::min<int>(max_rows_per_read, cinfo.image_height - next);
-    for (int i = 0; i < want; ++i)
-      rows[i] = const_cast<JSAMPLE*>(raster.head()) + static_cast<long>(next + i) * stride;
-    jpeg_write_scanlines(&cinfo, rows, static_cast<JDIMENSION>(want));
-  }
+  JSAMPROW rows[max_rows_per_call];
+  unsigned char* first_row = const_cast<unsigned char*>(raster.head());
+  while (cinfo.next_scanline < cinfo.image_height)
+    jpeg_write_scanlines(
+        &cinfo, rows, row_batch(rows, first_row, stride, cinfo.next_scanline, cinfo.image_height));
 
   // Finish, release the compression object and the file.
   jpeg_finish_compress(&cinfo);

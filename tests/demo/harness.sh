@@ -35,14 +35,11 @@ use_data() {
   for f in "$@"; do cp "$DATA/$f" "$work/" || fail "no data file $f"; done
 }
 
-# Starts an X server of our own; -displayfd picks a free display atomically.
+. "$(dirname "$0")/../../scripts/xvfb.sh"
+
+# Starts an X server of our own for this test.
 start_x() {
-  fifo="$work/.displayfd"
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>"$work/xvfb.log" &
-  xvfb_pid=$!
-  read -r display <"$fifo" || fail "Xvfb did not start"
-  export DISPLAY=":$display"
+  start_xvfb "$work" "$work/xvfb.log" || fail "Xvfb did not start"
 }
 
 # Runs the demo in the work folder in the background; extra arguments are
