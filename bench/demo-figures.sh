@@ -28,38 +28,46 @@ seconds() {
 }
 peak() { sed -n 's/^peak_rss_kb=//p' "$work/err"; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+# figure NAME TARGET FILE: FILE holds one "measured floor" pair a line; prints
+# the median of the per-pair ratios and their lowest and highest.
+figure() {
+  awk '{ print $1 / $2 }' "$3" | sort -g | awk -v name="$1" -v target="$2" '
+    { v[NR] = $1 }
+    END { printf "figure %s ratio=%.3f target=%s spread=%.3f-%.3f\n", name, v[int((NR + 1) / 2)], target, v[1], v[NR] }'
+}
 
-: >"$work/demo1"; : >"$work/bare1"; : >"$work/demo_big"; : >"$work/bare_big"
+: >"$work/start"; : >"$work/start_big"; : >"$work/memory_big"
 i=0
-while [ $i -lt "$runs" ]; do # interleaved, so drift hits both alike
-  seconds 1 "$work/small" "$DEMO" >>"$work/demo1"
-  seconds 1 "$work/small" "$BARE" start >>"$work/bare1"
-  seconds 1 "$work/big" "$DEMO" >>"$work/demo_big"
+while [ $i -lt "$runs" ]; do # interleaved pairs, so drift hits both alike
+  d=$(seconds 1 "$work/small" "$DEMO")
+  b=$(seconds 1 "$work/small" "$BARE" start)
+  echo "$d $b" >>"$work/start"
+  d=$(seconds 1 "$work/big" "$DEMO")
   demo_peak=$(peak)
-  seconds 1 "$work/big" "$BARE" decode pacific.jpg >>"$work/bare_big"
-  bare_peak=$(peak)
+  b=$(seconds 1 "$work/big" "$BARE" decode pacific.jpg)
+  echo "$d $b" >>"$work/start_big"
+  echo "$demo_peak $(peak)" >>"$work/memory_big"
   i=$((i + 1))
 done
-d1=$(median <"$work/demo1"); b1=$(median <"$work/bare1")
-db=$(median <"$work/demo_big"); bb=$(median <"$work/bare_big")
+d1=$(cut -d' ' -f1 "$work/start" | median); b1=$(cut -d' ' -f2 "$work/start" | median)
+db=$(cut -d' ' -f1 "$work/start_big" | median); bb=$(cut -d' ' -f2 "$work/start_big" | median)
+dp=$(cut -d' ' -f1 "$work/memory_big" | median); bp=$(cut -d' ' -f2 "$work/memory_big" | median)
 echo "first frame: demo $((d1 / 1000)) ms, bare window $((b1 / 1000)) ms (medians of $runs)"
 echo "first frame, 4000 x 3000: demo $((db / 1000)) ms, bare window + decode + mipmaps $((bb / 1000)) ms"
-echo "peak memory, 4000 x 3000: demo $demo_peak kB, bare window + one raster $bare_peak kB"
+echo "peak memory, 4000 x 3000: demo $dp kB, bare window + one raster $bp kB"
 
-# Frame rate: the time of 2,000 more frames, three interleaved runs each.
+# Frame rate: the time of 2,000 more frames than the first, in five pairs.
 frames=2001
-: >"$work/demo_n"; : >"$work/bare_n"
-for i in 1 2 3; do
-  seconds $frames "$work/small" "$DEMO" >>"$work/demo_n"
-  seconds $frames "$work/small" "$BARE" loop >>"$work/bare_n"
+: >"$work/fps"
+for i in 1 2 3 4 5; do
+  d=$(seconds $frames "$work/small" "$DEMO")
+  b=$(seconds $frames "$work/small" "$BARE" loop)
+  awk -v d=$((d - d1)) -v b=$((b - b1)) -v n=$((frames - 1)) \
+    'BEGIN { printf "%.0f %.0f\n", n / (d / 1e6), n / (b / 1e6) }' >>"$work/fps"
 done
-dn=$(median <"$work/demo_n"); bn=$(median <"$work/bare_n")
-demo_fps=$(awk -v t="$((dn - d1))" -v n=$((frames - 1)) 'BEGIN { printf "%.0f", n / (t / 1e6) }')
-bare_fps=$(awk -v t="$((bn - b1))" -v n=$((frames - 1)) 'BEGIN { printf "%.0f", n / (t / 1e6) }')
-echo "frames per second: demo $demo_fps, bare clear-and-swap loop $bare_fps"
+echo "frames per second: demo $(cut -d' ' -f1 "$work/fps" | median), bare clear-and-swap loop $(cut -d' ' -f2 "$work/fps" | median)"
 
-echo "figure first_frame ratio=$(ratio "$d1" "$b1") target=1.5"
-echo "figure first_frame_big ratio=$(ratio "$db" "$bb") target=1.2"
-echo "figure frame ratio=$(ratio "$demo_fps" "$bare_fps") target=0.2"
-echo "figure memory_big ratio=$(ratio "$demo_peak" "$bare_peak") target=2.0"
+figure first_frame 1.5 "$work/start"
+figure first_frame_big 1.2 "$work/start_big"
+figure frame 0.2 "$work/fps"
+figure memory_big 2.0 "$work/memory_big"

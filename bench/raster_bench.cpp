@@ -1,6 +1,9 @@
-// Flip and JPEG speed, each against a floor measured in the same run:
-// memcpy of the same bytes for the flips, a bare libjpeg loop for reading and
-// writing. Prints "figure NAME ratio=R target=T" lines after the table.
+// Flip and JPEG speed, each against a floor: memcpy of the same bytes for the
+// flips, a bare libjpeg loop for reading and writing. Google Benchmark's table
+// gives each one's time; then each figure is timed in interleaved pairs (the
+// measured code, then its floor, then the floor first, and so on), and prints
+// "figure NAME ratio=R target=T spread=LO-HI": the median of the per-pair
+// ratios and the lowest and highest of them.
 #include "bare-decode.h"
 #include "raster-jpeg.h"
 
@@ -9,11 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,167 +64,148 @@ void make_photographs() {
 
 const int flip_width = 4000, flip_height = 3000;
 
-double fastest(const std::vector<double>& v) {
-  return *std::min_element(v.begin(), v.end());
-}
-
-void BM_memcpy(benchmark::State& state) {
-  const size_t n = static_cast<size_t>(flip_width) * flip_height * 3;
-  std::vector<unsigned char> from(n, 1), to(n, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), n);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-}
-
-void BM_vflip(benchmark::State& state) {
-  Raster<unsigned char> r(flip_width, flip_height, 3);
-  std::memset(r.head(), 7, static_cast<size_t>(r.length()));
-  for (auto _ : state) {
-    r.vflip();
-    benchmark::ClobberMemory();
-  }
-}
-
-void BM_hflip(benchmark::State& state) {
-  Raster<unsigned char> r(flip_width, flip_height, 3);
-  std::memset(r.head(), 7, static_cast<size_t>(r.length()));
-  for (auto _ : state) {
-    r.hflip();
-    benchmark::ClobberMemory();
-  }
-}
-
-void BM_bare_decode(benchmark::State& state) {
-  const std::string path = photo_path(static_cast<int>(state.range(0)));
-  int width, height;
-  for (auto _ : state) {
-    unsigned char* pixels = bare_decode(path.c_str(), &width, &height);
-    benchmark::DoNotOptimize(pixels);
-    delete[] pixels;
-  }
-}
-
-void BM_read_jpeg_image(benchmark::State& state) {
-  const std::string path = photo_path(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    Raster<unsigned char>* r = read_jpeg_image(path.c_str());
-    benchmark::DoNotOptimize(r);
-    delete r;
-  }
-}
-
 // The least an encode at the writer's settings can cost.
-void BM_bare_encode(benchmark::State& state) {
-  const Size s = sizes[state.range(0)];
-  const auto picture = make_picture(s.width, s.height);
-  const std::string path = photo_dir + "/bare.jpg";
-  for (auto _ : state) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, f);
-    cinfo.image_width = static_cast<JDIMENSION>(s.width);
-    cinfo.image_height = static_cast<JDIMENSION>(s.height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, jpeg_output_quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    const size_t stride = static_cast<size_t>(s.width) * 3;
-    while (cinfo.next_scanline < cinfo.image_height) {
-      JSAMPROW row = picture->head() + cinfo.next_scanline * stride;
-      jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(f);
+void bare_encode(const Raster<unsigned char>& picture, const char* path) {
+  FILE* f = std::fopen(path, "wb");
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, f);
+  cinfo.image_width = static_cast<JDIMENSION>(picture.width());
+  cinfo.image_height = static_cast<JDIMENSION>(picture.height());
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, jpeg_output_quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  const size_t stride = static_cast<size_t>(picture.width()) * 3;
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPLE*>(picture.head()) + cinfo.next_scanline * stride;
+    jpeg_write_scanlines(&cinfo, &row, 1);
   }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::fclose(f);
 }
 
-void BM_write_jpeg_image(benchmark::State& state) {
-  const Size s = sizes[state.range(0)];
-  const auto picture = make_picture(s.width, s.height);
-  const std::string path = photo_dir + "/written.jpg";
-  for (auto _ : state)
-    benchmark::DoNotOptimize(write_jpeg_image(path.c_str(), *picture));
-}
-
-BENCHMARK(BM_memcpy)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_vflip)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_hflip)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_bare_decode)
-    ->DenseRange(0, 2)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_read_jpeg_image)
-    ->DenseRange(0, 2)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_bare_encode)
-    ->DenseRange(0, 2)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-BENCHMARK(BM_write_jpeg_image)
-    ->DenseRange(0, 2)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(9)
-    ->ComputeStatistics("min", fastest);
-
-// Keeps each benchmark's time per iteration: the fastest repetition, the one
-// least disturbed by whatever else the machine was doing.
-class Recorder : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min")
-        seconds[run.run_name.function_name +
-                (run.run_name.args.empty() ? "" : "/" + run.run_name.args)] =
-            run.GetAdjustedRealTime();
-    }
-  }
-  std::map<std::string, double> seconds;
+// Everything that is timed, by name; each call does one unit of work.
+struct Work {
+  std::string name;
+  std::function<void()> run;
 };
 
-void figure(const Recorder& r, const std::string& name, const std::string& measured,
-            const std::string& floor, const char* target) {
-  const auto m = r.seconds.find(measured), f = r.seconds.find(floor);
-  if (m == r.seconds.end() || f == r.seconds.end() || f->second <= 0)
-    return;
-  std::printf("figure %s ratio=%.3f target=%s\n", name.c_str(), m->second / f->second, target);
+std::vector<Work> make_work() {
+  const size_t n = static_cast<size_t>(flip_width) * flip_height * 3;
+  auto from = std::make_shared<std::vector<unsigned char>>(n, 1);
+  auto to = std::make_shared<std::vector<unsigned char>>(n, 0);
+  auto flip = std::make_shared<Raster<unsigned char>>(flip_width, flip_height, 3);
+  std::memset(flip->head(), 7, n);
+  std::vector<Work> work = {
+      {"memcpy",
+       [=] {
+         std::memcpy(to->data(), from->data(), n);
+         benchmark::DoNotOptimize(to->data());
+         benchmark::ClobberMemory();
+       }},
+      {"vflip",
+       [=] {
+         flip->vflip();
+         benchmark::ClobberMemory();
+       }},
+      {"hflip",
+       [=] {
+         flip->hflip();
+         benchmark::ClobberMemory();
+       }},
+  };
+  for (int i = 0; i < 3; ++i) {
+    const std::string arg = "/" + std::to_string(i), path = photo_path(i);
+    std::shared_ptr<Raster<unsigned char>> picture = make_picture(sizes[i].width, sizes[i].height);
+    const std::string bare = photo_dir + "/bare.jpg", written = photo_dir + "/written.jpg";
+    work.push_back({"bare_decode" + arg, [=] {
+                      int width, height;
+                      unsigned char* pixels = bare_decode(path.c_str(), &width, &height);
+                      benchmark::DoNotOptimize(pixels);
+                      delete[] pixels;
+                    }});
+    work.push_back({"read_jpeg_image" + arg, [=] {
+                      Raster<unsigned char>* r = read_jpeg_image(path.c_str());
+                      benchmark::DoNotOptimize(r);
+                      delete r;
+                    }});
+    work.push_back({"bare_encode" + arg, [=] { bare_encode(*picture, bare.c_str()); }});
+    work.push_back({"write_jpeg_image" + arg, [=] {
+                      benchmark::DoNotOptimize(write_jpeg_image(written.c_str(), *picture));
+                    }});
+  }
+  return work;
+}
+
+const Work& find(const std::vector<Work>& work, const std::string& name) {
+  for (const Work& w : work)
+    if (w.name == name)
+      return w;
+  std::fprintf(stderr, "no benchmark %s\n", name.c_str());
+  std::exit(1);
+}
+
+// Seconds per call of `run` over `calls` calls.
+double seconds_per_call(const Work& w, int calls) {
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < calls; ++i)
+    w.run();
+  const std::chrono::duration<double> t = std::chrono::steady_clock::now() - t0;
+  return t.count() / calls;
+}
+
+// Times `measured` and `floor` in turns, `pairs` times, each turn about
+// `turn` seconds long; every other pair runs the floor first, so a machine
+// that speeds up or slows down favours neither. Prints the figure line.
+void figure(const std::vector<Work>& work, const char* name, const std::string& measured,
+            const std::string& floor, const char* target, int pairs = 15, double turn = 0.1) {
+  const Work &m = find(work, measured), &f = find(work, floor);
+  const int calls = std::max(1, static_cast<int>(turn / seconds_per_call(f, 1)));
+  seconds_per_call(m, 1); // warm both up
+  std::vector<double> ratios;
+  for (int i = 0; i < pairs; ++i) {
+    double tm, tf;
+    if (i % 2 == 0) {
+      tm = seconds_per_call(m, calls);
+      tf = seconds_per_call(f, calls);
+    } else {
+      tf = seconds_per_call(f, calls);
+      tm = seconds_per_call(m, calls);
+    }
+    ratios.push_back(tm / tf);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  std::printf("figure %s ratio=%.3f target=%s spread=%.3f-%.3f\n", name, ratios[ratios.size() / 2],
+              target, ratios.front(), ratios.back());
+  std::fflush(stdout);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
   make_photographs();
+  const std::vector<Work> work = make_work();
+  for (const Work& w : work)
+    benchmark::RegisterBenchmark(("BM_" + w.name).c_str(), [&w](benchmark::State& state) {
+      for (auto _ : state)
+        w.run();
+    })->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
-  Recorder recorder;
-  benchmark::RunSpecifiedBenchmarks(&recorder);
+  benchmark::RunSpecifiedBenchmarks();
   std::fflush(stdout);
-  figure(recorder, "vflip", "BM_vflip", "BM_memcpy", "2");
-  figure(recorder, "hflip", "BM_hflip", "BM_memcpy", "none");
+
+  figure(work, "vflip", "vflip", "memcpy", "2");
+  figure(work, "hflip", "hflip", "memcpy", "none");
   for (int i = 0; i < 3; ++i) {
     const std::string arg = "/" + std::to_string(i);
     const std::string size = std::to_string(sizes[i].width) + "x" + std::to_string(sizes[i].height);
-    figure(recorder, "read_" + size, "BM_read_jpeg_image" + arg, "BM_bare_decode" + arg, "1.05");
-    figure(recorder, "write_" + size, "BM_write_jpeg_image" + arg, "BM_bare_encode" + arg, "1.05");
+    figure(work, ("read_" + size).c_str(), "read_jpeg_image" + arg, "bare_decode" + arg, "1.05");
+    figure(work, ("write_" + size).c_str(), "write_jpeg_image" + arg, "bare_encode" + arg, "1.05");
   }
   std::system(("rm -rf '" + photo_dir + "'").c_str());
   return 0;

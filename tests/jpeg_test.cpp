@@ -246,8 +246,8 @@ TEST_F(Jpeg, RefusesRastersAJpegCannotHoldAndKeepsTheFile) {
   const std::string file = path("output.jpg");
   ASSERT_TRUE(write_jpeg_image(file.c_str(), *raster_of(picture(9, 9, 3))));
   const std::string before = contents(file);
-  const int shapes[][3] = {{0, 5, 3},  {5, 0, 3},  {3, 3, 0},    {3, 3, 5},
-                           {3, 3, 10}, {-2, 4, 3}, {65501, 1, 1}};
+  const int shapes[][3] = {{0, 5, 3},  {5, 0, 3},  {3, 3, 0},     {3, 3, 5},
+                           {3, 3, 10}, {-2, 4, 3}, {65501, 1, 1}, {1, 65501, 1}};
   for (const auto& s : shapes) {
     SCOPED_TRACE(::testing::Message() << s[0] << "x" << s[1] << "x" << s[2]);
     Raster<unsigned char> r(s[0], s[1], s[2]);
@@ -279,6 +279,19 @@ TEST_F(JpegDeathTest, UndecodableFilesEndTheProcessWithTheLibraryMessage) {
   std::ofstream(empty).flush();
   EXPECT_EXIT(read_jpeg_image(text.c_str()), ::testing::ExitedWithCode(1), "Not a JPEG file");
   EXPECT_EXIT(read_jpeg_image(empty.c_str()), ::testing::ExitedWithCode(1), "Empty input file");
+}
+
+TEST_F(JpegDeathTest, AHeaderTooLargeToHoldEndsTheProcessWithAMessage) {
+  // 65500 x 65500 x 3 elements overflow the raster's int count: the reader
+  // must stop on its own message, not write past a short buffer.
+  std::string data = contents(cjpeg("small", picture(16, 16, 3), "-baseline"));
+  const size_t sof = data.find("\xff\xc0");
+  ASSERT_NE(sof, std::string::npos);
+  data.replace(sof + 5, 4, "\xff\xdc\xff\xdc"); // height, then width
+  const std::string huge = path("huge.jpg");
+  std::ofstream(huge, std::ios::binary) << data;
+  EXPECT_EXIT(read_jpeg_image(huge.c_str()), ::testing::ExitedWithCode(1),
+              "65500 x 65500 image of 3 channels is too large to hold");
 }
 
 } // namespace
