@@ -87,19 +87,6 @@ wait_traces() {
   done
 }
 
-# With the frame-capture library loaded: saves the next frame drawn as $1.
-grab() {
-  rm -f "$work/requested.ppm"
-  kill -USR1 "$demo_pid"
-  limit=100
-  until [ -f "$work/requested.ppm" ]; do
-    limit=$((limit - 1))
-    [ "$limit" -gt 0 ] || fail "no frame was captured"
-    sleep 0.1
-  done
-  mv "$work/requested.ppm" "$1"
-}
-
 # Makes a JPEG in the work folder from an ImageMagick picture description.
 make_jpeg() {
   convert "$@" || fail "convert $*"

@@ -1,0 +1,221 @@
+/* frame-capture.c - an LD_PRELOAD library that saves and times chosen frames
+ * of a GLUT program, and drives it from inside at chosen frames.
+ *
+ * Interposes glutSwapBuffers: counts frames (1 is the first) and, before the
+ * real swap of each frame listed in CAPTURE_FRAMES (comma-separated), reads
+ * the back buffer (the whole viewport) into CAPTURE_DIR/frame-N.ppm. Files are
+ * binary PPM, top row first, with the comments "# frame N" and "# window
+ * WxH" (the window's size as GLUT has it) after the magic number. Every
+ * file is renamed into place whole, so a caller can wait for it to appear.
+ *
+ * After the real swap of frame N, in this order:
+ *   CAPTURE_RENAME=N:FROM:TO   renames the file FROM to TO;
+ *   CAPTURE_KEYS=N:KEYS        calls the program's keyboard callback (kept by
+ *                              interposing glutKeyboardFunc) with each
+ *                              character of KEYS, the mouse at (0, 0);
+ *   CAPTURE_RESIZE=N:WxH       asks GLUT for a W x H window; the first frame
+ *                              drawn with a W x H viewport is saved as
+ *                              CAPTURE_DIR/resized.ppm and the process ends
+ *                              (after 3 s without one, the frame of the moment
+ *                              is saved and it ends all the same).
+ * The process ends with status 0 after the swap of frame CAPTURE_EXIT, or
+ * CAPTURE_SECONDS seconds after the first swap, whichever comes first.
+ *
+ * Ending so, it prints its peak resident memory ("peak_rss_kb=K") on stderr.
+ * With CAPTURE_DIR set it also writes CAPTURE_DIR/report.txt at any exit,
+ * one "key=value" a line: renderer, vendor, version, glsl (GL's strings, read
+ * once glutCreateWindow has made a context), frames,
+ * first_swap_ns and last_swap_ns (CLOCK_MONOTONIC at the end of the first
+ * and the last swap). */
+#define _GNU_SOURCE
+#include <GL/gl.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#ifndef GL_SHADING_LANGUAGE_VERSION
+#define GL_SHADING_LANGUAGE_VERSION 0x8B8C
+#endif
+
+static long frame;
+static void (*keyboard)(unsigned char, int, int);
+static char gl_strings[4][256];
+static long long first_swap_ns, last_swap_ns;
+static int resize_w, resize_h;
+static long long resize_since_ns;
+
+static long long now_ns(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+static void read_gl_strings(void) {
+  static const GLenum names[4] = {GL_RENDERER, GL_VENDOR, GL_VERSION, GL_SHADING_LANGUAGE_VERSION};
+  for (int i = 0; i < 4; ++i) {
+    const char* s = (const char*)glGetString(names[i]);
+    snprintf(gl_strings[i], sizeof gl_strings[i], "%s", s ? s : "");
+  }
+}
+
+static void write_report(void) {
+  const char* dir = getenv("CAPTURE_DIR");
+  if (!dir)
+    return;
+  char path[4096];
+  snprintf(path, sizeof path, "%s/report.txt", dir);
+  FILE* f = fopen(path, "w");
+  if (!f)
+    return;
+  fprintf(f, "renderer=%s\nvendor=%s\nversion=%s\nglsl=%s\n", gl_strings[0], gl_strings[1],
+          gl_strings[2], gl_strings[3]);
+  fprintf(f, "frames=%ld\nfirst_swap_ns=%lld\nlast_swap_ns=%lld\n", frame, first_swap_ns,
+          last_swap_ns);
+  fclose(f);
+}
+
+__attribute__((constructor)) static void install(void) {
+  atexit(write_report);
+}
+
+/* The value of NAME=N:REST when N is this frame: REST, else null. */
+static const char* at_this_frame(const char* name) {
+  const char* v = getenv(name);
+  char* rest;
+  if (!v || strtol(v, &rest, 10) != frame || *rest != ':')
+    return NULL;
+  return rest + 1;
+}
+
+static int wanted(long n) {
+  const char* list = getenv("CAPTURE_FRAMES");
+  while (list && *list) {
+    char* end;
+    long v = strtol(list, &end, 10);
+    if (end == list)
+      break;
+    if (v == n)
+      return 1;
+    list = *end == ',' ? end + 1 : end;
+  }
+  return 0;
+}
+
+/* Saves the back buffer as NAME in CAPTURE_DIR; gives the viewport's size. */
+static void save(const char* name, int* width, int* height) {
+  GLint view[4];
+  glGetIntegerv(GL_VIEWPORT, view);
+  const int w = view[2], h = view[3];
+  if (width)
+    *width = w, *height = h;
+  if (!name)
+    return;
+  unsigned char* pixels = malloc((size_t)w * h * 3);
+  if (!pixels)
+    return;
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(view[0], view[1], w, h, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+  const char* dir = getenv("CAPTURE_DIR");
+  char path[4096], part[4200];
+  snprintf(path, sizeof path, "%s/%s", dir ? dir : ".", name);
+  snprintf(part, sizeof part, "%s.part", path);
+  int (*get)(int);
+  *(void**)&get = dlsym(RTLD_DEFAULT, "glutGet");
+  FILE* f = fopen(part, "wb");
+  if (f) {
+    /* 102 and 103: GLUT_WINDOW_WIDTH and GLUT_WINDOW_HEIGHT */
+    fprintf(f, "P6\n# frame %ld\n# window %dx%d\n%d %d\n255\n", frame, get ? get(102) : 0,
+            get ? get(103) : 0, w, h);
+    for (int y = h - 1; y >= 0; --y) /* GL's rows run bottom to top */
+      fwrite(pixels + (size_t)y * w * 3, 1, (size_t)w * 3, f);
+    fclose(f);
+    rename(part, path);
+  }
+  free(pixels);
+}
+
+static void finish(void) {
+  FILE* status = fopen("/proc/self/status", "r");
+  char line[256];
+  while (status && fgets(line, sizeof line, status))
+    if (strncmp(line, "VmHWM:", 6) == 0)
+      fprintf(stderr, "peak_rss_kb=%ld\n", strtol(line + 6, NULL, 10));
+  if (status)
+    fclose(status);
+  fflush(stdout);
+  exit(0);
+}
+
+/* GL's strings as soon as there is a context: a program may end before it
+ * ever swaps (one that refuses the GL it got, say). */
+int glutCreateWindow(const char* title) {
+  static int (*real)(const char*);
+  if (!real)
+    *(void**)&real = dlsym(RTLD_NEXT, "glutCreateWindow");
+  const int window = real(title);
+  read_gl_strings();
+  return window;
+}
+
+void glutKeyboardFunc(void (*callback)(unsigned char, int, int)) {
+  static void (*real)(void (*)(unsigned char, int, int));
+  if (!real)
+    *(void**)&real = dlsym(RTLD_NEXT, "glutKeyboardFunc");
+  keyboard = callback;
+  real(callback);
+}
+
+void glutSwapBuffers(void) {
+  static void (*real_swap)(void);
+  if (!real_swap)
+    *(void**)&real_swap = dlsym(RTLD_NEXT, "glutSwapBuffers");
+  ++frame;
+  if (wanted(frame)) {
+    char name[64];
+    snprintf(name, sizeof name, "frame-%ld.ppm", frame);
+    save(name, NULL, NULL);
+  }
+  if (resize_w) {
+    int w, h;
+    save(NULL, &w, &h);
+    if ((w == resize_w && h == resize_h) || now_ns() - resize_since_ns > 3000000000LL) {
+      save("resized.ppm", NULL, NULL);
+      real_swap();
+      finish();
+    }
+  }
+  real_swap();
+  last_swap_ns = now_ns();
+  if (frame == 1)
+    first_swap_ns = last_swap_ns;
+
+  const char* v;
+  if ((v = at_this_frame("CAPTURE_RENAME"))) {
+    char from[2048];
+    const char* to = strchr(v, ':');
+    if (to && (size_t)(to - v) < sizeof from) {
+      memcpy(from, v, (size_t)(to - v));
+      from[to - v] = '\0';
+      rename(from, to + 1);
+    }
+  }
+  if ((v = at_this_frame("CAPTURE_KEYS")) && keyboard)
+    for (; *v; ++v)
+      keyboard((unsigned char)*v, 0, 0);
+  if ((v = at_this_frame("CAPTURE_RESIZE")) && sscanf(v, "%dx%d", &resize_w, &resize_h) == 2) {
+    void (*reshape)(int, int);
+    *(void**)&reshape = dlsym(RTLD_DEFAULT, "glutReshapeWindow");
+    resize_since_ns = now_ns();
+    if (reshape)
+      reshape(resize_w, resize_h);
+  }
+
+  const char* last = getenv("CAPTURE_EXIT");
+  const char* seconds = getenv("CAPTURE_SECONDS");
+  if ((last && frame >= atol(last)) ||
+      (seconds && last_swap_ns - first_swap_ns >= (long long)(atof(seconds) * 1e9)))
+    finish();
+}
