@@ -43,5 +43,7 @@ wait_exit 30
 start_demo LD_PRELOAD="$CAPTURE" CAPTURE_DIR="$work" CAPTURE_FRAMES=280,100000 CAPTURE_EXIT=100000
 wait_exit 800
 [ "$status" -eq 0 ] || fail "100,000 frames: status $status"
-cmp -s "$work/frame-280.ppm" "$work/frame-100000.ppm" || fail "frame 100,000 differs from frame 280"
+# The pixels, after the two header lines that name the frame.
+for n in 280 100000; do tail -n +3 "$work/frame-$n.ppm" >"$work/pixels-$n"; done
+cmp -s "$work/pixels-280" "$work/pixels-100000" || fail "frame 100,000 differs from frame 280"
 echo "long runs: ok"
