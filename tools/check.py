@@ -852,7 +852,8 @@ def demo_failed(output, status):
 
 def main(argv):
     args = dict(zip(argv[1::2], argv[2::2]))
-    if not all(k in args for k in ("--demo", "--capture", "--data")):
+    needed = {"--demo", "--capture", "--data"}
+    if len(argv) % 2 == 0 or not needed <= set(args) <= needed | {"--keep"}:
         print(__doc__.split("\n\n")[1], file=sys.stderr)
         return 2
     demo, capture, data = (os.path.abspath(args[k]) for k in ("--demo", "--capture", "--data"))
@@ -952,9 +953,9 @@ def check(run, plain):
     d = run.folder("speed", run.data)
     shutil.copy(os.path.join(run.data, "pacific.jpg"), d)
     status, output, report, first = run.start(d, {"CAPTURE_SECONDS": "3"})
-    if status == 0 and first is not None:
-        frames = int(report.get("frames", "0"))
-        span = (int(report["last_swap_ns"]) - int(report["first_swap_ns"])) / 1e9
+    frames = int(report.get("frames", "0"))
+    span = (int(report.get("last_swap_ns", "0")) - int(report.get("first_swap_ns", "0"))) / 1e9
+    if status == 0 and first is not None and frames > 1 and span > 0:
         print(f"first frame: {first * 1000:.0f} ms after start", flush=True)
         print(f"frame rate: {(frames - 1) / span:.0f} frames per second over {span:.1f} s", flush=True)
     else:
