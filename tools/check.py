@@ -107,8 +107,8 @@ class Photo:
     """A test photograph of flat cells: columns split at fractions us of the
     width, rows at fractions ys of the height from the top; cells[row][col]."""
 
-    def __init__(self, width, height, us, ys, cells, name):
-        self.width, self.height, self.us, self.ys, self.cells, self.name = width, height, us, ys, cells, name
+    def __init__(self, width, height, us, ys, cells):
+        self.width, self.height, self.us, self.ys, self.cells = width, height, us, ys, cells
 
     def colour(self, u, v, margin):
         """The texel at texture coordinate (u, v), v = 0 at the bottom; None
@@ -123,8 +123,8 @@ class Photo:
         return self.cells[row][col]
 
 
-def quadrants(width, height, tl=RED, tr=GREEN, bl=BLUE, br=WHITE, name="colour"):
-    return Photo(width, height, [0.5], [0.5], [[tl, tr], [bl, br]], name)
+def quadrants(width, height, tl=RED, tr=GREEN, bl=BLUE, br=WHITE):
+    return Photo(width, height, [0.5], [0.5], [[tl, tr], [bl, br]])
 
 
 # How a photograph can be misread, for the diagnosis: (u, v, colour) maps.
@@ -929,11 +929,11 @@ def check(run, plain):
     greys = ("gray(60)", "gray(120)", "gray(180)", "gray(240)")
     g = [(60,) * 3, (120,) * 3, (180,) * 3, (240,) * 3]
     kinds = (
-        ("grayscale: shown grey, not skewed", quadrants(320, 240, *g, name="grey"),
+        ("grayscale: shown grey, not skewed", quadrants(320, 240, *g),
          run.quadrant_args(320, 240, greys) + ["-colorspace", "Gray"]),
         ("Adobe CMYK: shown in its true colours", photo, run.quadrant_args(320, 240) + ["-colorspace", "CMYK"]),
         ("odd size 33 x 31: centred, rows read tightly packed",
-         Photo(33, 31, [3 / 33], [], [[RED, BLUE]], "odd"),
+         Photo(33, 31, [3 / 33], [], [[RED, BLUE]]),
          ["-size", "33x31", "xc:blue", "-fill", "red", "-draw", "rectangle 0,0 2,30"]),
     )
     for i, (name, kind, make) in enumerate(kinds):
