@@ -103,15 +103,11 @@ static int wanted(long n) {
   return 0;
 }
 
-/* Saves the back buffer as NAME in CAPTURE_DIR; gives the viewport's size. */
-static void save(const char* name, int* width, int* height) {
+/* Saves the back buffer (the whole viewport) as NAME in CAPTURE_DIR. */
+static void save(const char* name) {
   GLint view[4];
   glGetIntegerv(GL_VIEWPORT, view);
   const int w = view[2], h = view[3];
-  if (width)
-    *width = w, *height = h;
-  if (!name)
-    return;
   unsigned char* pixels = malloc((size_t)w * h * 3);
   if (!pixels)
     return;
@@ -176,13 +172,13 @@ void glutSwapBuffers(void) {
   if (wanted(frame)) {
     char name[64];
     snprintf(name, sizeof name, "frame-%ld.ppm", frame);
-    save(name, NULL, NULL);
+    save(name);
   }
   if (resize_w) {
-    int w, h;
-    save(NULL, &w, &h);
-    if ((w == resize_w && h == resize_h) || now_ns() - resize_since_ns > 3000000000LL) {
-      save("resized.ppm", NULL, NULL);
+    GLint view[4];
+    glGetIntegerv(GL_VIEWPORT, view);
+    if ((view[2] == resize_w && view[3] == resize_h) || now_ns() - resize_since_ns > 3000000000LL) {
+      save("resized.ppm");
       real_swap();
       finish();
     }
