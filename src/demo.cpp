@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "raster-jpeg.h"
@@ -224,14 +226,22 @@ void build_shader(GLuint program, const char* vertexPath, const char* fragmentPa
   compile_stage(program, GL_FRAGMENT_SHADER, fragmentPath, "Fragment");
 }
 
-// Adobe CMYK as libjpeg hands it over (inverted: 255 is no ink) to RGB.
-static std::vector<unsigned char> rgb_from_inverted_cmyk(const Raster<unsigned char>& raster) {
-  const int pixels = raster.width() * raster.height();
-  std::vector<unsigned char> rgb(static_cast<size_t>(pixels) * 3);
+// Adobe CMYK as libjpeg hands it over (inverted: 255 is no ink) to RGB. Memory
+// that cannot be had ends the program with the photograph's name and size.
+static std::unique_ptr<unsigned char[]>
+rgb_from_inverted_cmyk(const Raster<unsigned char>& raster) {
+  const size_t pixels = static_cast<size_t>(raster.width()) * raster.height();
+  std::unique_ptr<unsigned char[]> rgb(new (std::nothrow) unsigned char[pixels * 3]);
+  if (!rgb) {
+    std::fprintf(stderr,
+                 "%s: a %d x %d image of %d channels does not fit in the memory available\n",
+                 infile, raster.width(), raster.height(), raster.channels());
+    std::exit(1);
+  }
   const unsigned char* p = raster.head();
-  for (int i = 0; i < pixels; ++i, p += 4)
+  for (size_t i = 0; i < pixels; ++i, p += 4)
     for (int k = 0; k < 3; ++k)
-      rgb[static_cast<size_t>(i) * 3 + k] = static_cast<unsigned char>((p[k] * p[3] + 127) / 255);
+      rgb[i * 3 + k] = static_cast<unsigned char>((p[k] * p[3] + 127) / 255);
   return rgb;
 }
 
@@ -249,7 +259,7 @@ void init_texture(Raster<unsigned char>& raster) {
 
   // Rows are width * channels bytes with no padding.
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  std::vector<unsigned char> converted;
+  std::unique_ptr<unsigned char[]> converted;
   const void* pixels = raster.head();
   GLenum format = GL_RGB;
   switch (raster.channels()) {
@@ -263,7 +273,7 @@ void init_texture(Raster<unsigned char>& raster) {
     break;
   case 4:
     converted = rgb_from_inverted_cmyk(raster);
-    pixels = converted.data();
+    pixels = converted.get();
     break;
   default:
     std::fprintf(stderr, "Cannot show a photograph of %d channels; no texture\n",

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include <jpeglib.h>
 
@@ -25,6 +26,17 @@ static JDIMENSION row_batch(JSAMPROW* rows, unsigned char* first_row, int stride
   return static_cast<JDIMENSION>(count);
 }
 
+// Ends the process over an image that cannot be held: names the file, the
+// size and the problem, and releases the decompression object and the file.
+[[noreturn]] static void give_up(jpeg_decompress_struct& cinfo, FILE* file, const char* path,
+                                 const char* problem) {
+  std::fprintf(stderr, "%s: a %u x %u image of %d channels %s\n", path, cinfo.output_width,
+               cinfo.output_height, cinfo.output_components, problem);
+  jpeg_destroy_decompress(&cinfo);
+  std::fclose(file);
+  std::exit(EXIT_FAILURE);
+}
+
 Raster<unsigned char>* read_jpeg_image(const char* path) {
   FILE* file = std::fopen(path, "rb");
   if (!file)
@@ -44,19 +56,19 @@ Raster<unsigned char>* read_jpeg_image(const char* path) {
   jpeg_start_decompress(&cinfo);
 
   // The raster counts its elements in an int; refuse what would overflow it
-  // rather than write past a short buffer.
+  // rather than write past a short buffer. Memory that cannot be had ends the
+  // process the same way, not with an exception.
   const long long elements =
       static_cast<long long>(cinfo.output_width) * cinfo.output_height * cinfo.output_components;
-  if (elements > INT_MAX) {
-    std::fprintf(stderr, "%s: a %u x %u image of %d channels is too large to hold\n", path,
-                 cinfo.output_width, cinfo.output_height, cinfo.output_components);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    std::exit(EXIT_FAILURE);
+  if (elements > INT_MAX)
+    give_up(cinfo, file, path, "is too large to hold");
+  auto* raster = new (std::nothrow)
+      Raster<unsigned char>(static_cast<int>(cinfo.output_width),
+                            static_cast<int>(cinfo.output_height), cinfo.output_components);
+  if (!raster || !raster->head()) {
+    delete raster;
+    give_up(cinfo, file, path, "does not fit in the memory available");
   }
-  auto* raster =
-      new Raster<unsigned char>(static_cast<int>(cinfo.output_width),
-                                static_cast<int>(cinfo.output_height), cinfo.output_components);
 
   // Read the scanlines straight into the raster's rows, top row first.
   const int stride = raster->width() * raster->channels();

@@ -8,16 +8,22 @@
 //   - top row first, as a JPEG decodes.
 // Channel k of the pixel in column c of row r is element (r * width + c) * channels + k.
 // Sizes and offsets are ints; operator[] and reverse() do not check bounds.
+//
+// Memory that cannot be had throws nothing: head() is then null (never so for
+// a raster that got its buffer, even of 0 elements), and only the sizes and
+// head() may be used. An element count beyond an int counts as such.
 #ifndef RASTER_H
 #define RASTER_H
 
 #include <algorithm>
+#include <new>
 
 template <typename T> class Raster {
 public:
-  // Allocates length() elements, left uninitialised.
+  // Allocates length() elements, left uninitialised; head() is null when
+  // they cannot be had.
   Raster(int width, int height, int channels)
-      : buffer_(new T[element_count(width, height, channels)]), width_(width), height_(height),
+      : buffer_(allocate(width, height, channels)), width_(width), height_(height),
         channels_(channels) {}
   ~Raster() { delete[] buffer_; }
 
@@ -86,9 +92,12 @@ public:
   }
 
 private:
-  static int element_count(int width, int height, int channels) {
-    const int n = width * height * channels;
-    return n > 0 ? n : 0;
+  // A negative size gives no elements; a count that overflows an int, no buffer.
+  static T* allocate(int width, int height, int channels) {
+    int n = 0;
+    if (__builtin_mul_overflow(width, height, &n) || __builtin_mul_overflow(n, channels, &n))
+      return nullptr;
+    return new (std::nothrow) T[n > 0 ? static_cast<size_t>(n) : 0];
   }
 
   // hflip() with the channel count known at compile time, so the compiler

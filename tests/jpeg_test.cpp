@@ -282,16 +282,24 @@ TEST_F(JpegDeathTest, UndecodableFilesEndTheProcessWithTheLibraryMessage) {
 }
 
 TEST_F(JpegDeathTest, AHeaderTooLargeToHoldEndsTheProcessWithAMessage) {
-  // 65500 x 65500 x 3 elements overflow the raster's int count: the reader
-  // must stop on its own message, not write past a short buffer.
-  std::string data = contents(cjpeg("small", picture(16, 16, 3), "-baseline"));
+  // Element counts past an int: the reader must stop on its own message, not
+  // write past a short buffer. 37838 x 37838 x 3 = 4,295,142,732 wraps in 32
+  // bits to 175,436: a check that multiplied so would pass it and let libjpeg
+  // write 4 GB into 175 kB.
+  const std::string data = contents(cjpeg("small", picture(16, 16, 3), "-baseline"));
   const size_t sof = data.find("\xff\xc0");
   ASSERT_NE(sof, std::string::npos);
-  data.replace(sof + 5, 4, "\xff\xdc\xff\xdc"); // height, then width
-  const std::string huge = path("huge.jpg");
-  std::ofstream(huge, std::ios::binary) << data;
-  EXPECT_EXIT(read_jpeg_image(huge.c_str()), ::testing::ExitedWithCode(1),
-              "65500 x 65500 image of 3 channels is too large to hold");
+  for (int side : {65500, 37838}) {
+    SCOPED_TRACE(side);
+    std::string claim = data;
+    const char be[2] = {static_cast<char>(side >> 8), static_cast<char>(side & 0xff)};
+    claim.replace(sof + 5, 4, std::string(be, 2) + std::string(be, 2)); // height, then width
+    const std::string huge = path("huge.jpg");
+    std::ofstream(huge, std::ios::binary) << claim;
+    const std::string size = std::to_string(side);
+    EXPECT_EXIT(read_jpeg_image(huge.c_str()), ::testing::ExitedWithCode(1),
+                size + " x " + size + " image of 3 channels is too large to hold");
+  }
 }
 
 } // namespace

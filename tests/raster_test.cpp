@@ -125,7 +125,17 @@ TEST(Raster, DegenerateShapesAreUnchanged) {
     r->hflip();
     r->vflip();
     EXPECT_EQ(r->length(), 0);
+    EXPECT_NE(r->head(), nullptr); // null is kept for memory that cannot be had
   }
+}
+
+TEST(Raster, ACountPastAnIntGetsNoBuffer) {
+  // 65536 x 65536 wraps to 0 in an int: a raster that allocated that many
+  // would let its users write 4 GB into nothing.
+  const Raster<unsigned char> r(65536, 65536, 1);
+  EXPECT_EQ(r.head(), nullptr);
+  const FloatRaster f(r); // nothing to convert, nothing read
+  EXPECT_EQ(f.head(), nullptr);
 }
 
 TEST(Raster, FlipsMatchTheDefiningStepsForBytes) {

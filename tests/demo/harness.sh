@@ -43,9 +43,11 @@ start_x() {
 }
 
 # Runs the demo in the work folder in the background; extra arguments are
-# environment assignments. Output goes to $work/stdout and $work/stderr.
+# environment assignments. Output goes to $work/stdout and $work/stderr. With
+# $memory_kb set, the demo gets that much address space (ulimit -v).
 start_demo() {
-  (cd "$work" && exec env "$@" "$DEMO" >stdout 2>stderr) &
+  (cd "$work" && { [ -z "${memory_kb:-}" ] || ulimit -v "$memory_kb"; } &&
+    exec env "$@" "$DEMO" >stdout 2>stderr) &
   demo_pid=$!
 }
 
