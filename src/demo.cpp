@@ -56,7 +56,7 @@ static const double cube_edges[24][3] = {
     {0.5, 0.5, -0.5},  {-0.5, 0.5, -0.5},  {-0.5, 0.5, -0.5}, {-0.5, -0.5, -0.5},
 };
 
-void draw_cube() {
+static void draw_cube() {
   glColor3d(0.0, 1.0, 0.0);
   glBegin(GL_LINES);
   for (const double* v : cube_edges)
@@ -71,7 +71,7 @@ static void texture_coordinate(GLint location, const GLfloat st[2]) {
     glVertexAttrib2fv(static_cast<GLuint>(location), st);
 }
 
-void display_CB() {
+static void display_CB() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -82,6 +82,8 @@ void display_CB() {
   if (angle >= 360)
     angle -= 360;
 
+  // NOTE: uniform and attribute locations are looked up by name every frame,
+  // not kept from start-up; GL answers the same each time.
   glUseProgram(shaderProg[1]);
   glUniform1i(glGetUniformLocation(shaderProg[1], "image"), 0);
 
@@ -148,11 +150,11 @@ void display_CB() {
   glutSwapBuffers();
 }
 
-void idle_CB() {
+static void idle_CB() {
   glutPostRedisplay();
 }
 
-void key_CB(unsigned char key, int x, int y) {
+static void key_CB(unsigned char key, int x, int y) {
   TRACE_CHAR(key);
   TRACE_INT(x);
   TRACE_INT(y);
@@ -178,7 +180,7 @@ void key_CB(unsigned char key, int x, int y) {
 
 // Returns the whole file as a new zero-terminated string. A file that cannot
 // be opened ends the program: the scene cannot be drawn without its shaders.
-char* readShaderSource(const char* path) {
+static char* readShaderSource(const char* path) {
   FILE* file = std::fopen(path, "r");
   if (!file) {
     std::fprintf(stderr, "Cannot open shader \"%s\": %s\n", path, std::strerror(errno));
@@ -194,7 +196,7 @@ char* readShaderSource(const char* path) {
   return source;
 }
 
-void printLog(GLuint object) {
+static void printLog(GLuint object) {
   GLint length = 0;
   if (glIsShader(object))
     glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
@@ -214,14 +216,14 @@ static void compile_stage(GLuint program, GLenum stage, const char* path, const 
   char* source = readShaderSource(path);
   const GLuint shader = glCreateShader(stage);
   glShaderSource(shader, 1, const_cast<const GLchar**>(&source), nullptr);
-  glCompileShader(shader);
+  glCompileShader(shader); // NOTE: compile status is never queried; see the log
   glAttachShader(program, shader);
   std::printf("%s Shader code:\n%s\n", label, source);
   printLog(shader);
   std::free(source);
 }
 
-void build_shader(GLuint program, const char* vertexPath, const char* fragmentPath) {
+static void build_shader(GLuint program, const char* vertexPath, const char* fragmentPath) {
   compile_stage(program, GL_VERTEX_SHADER, vertexPath, "Vertex");
   compile_stage(program, GL_FRAGMENT_SHADER, fragmentPath, "Fragment");
 }
@@ -245,7 +247,7 @@ rgb_from_inverted_cmyk(const Raster<unsigned char>& raster) {
   return rgb;
 }
 
-void init_texture(Raster<unsigned char>& raster) {
+static void init_texture(Raster<unsigned char>& raster) {
   raster.vflip(); // GL wants the bottom row first
 
   GLuint texture = 0;
@@ -316,6 +318,9 @@ int main(int argc, char** argv) {
   glClearColor(0, 0, 0, 0);
   glEnable(GL_DEPTH_TEST);
 
+  // NOTE: a constant viewport and an aspect of 1.333, set once: with no
+  // reshape callback GLUT's own sets the viewport to a resized window, and
+  // the picture stretches with it.
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glViewport(0, 0, 640, 480);
@@ -325,6 +330,7 @@ int main(int argc, char** argv) {
   shaderProg[1] = glCreateProgram();
   build_shader(shaderProg[0], "vertex1.glsl", "fragment1.glsl");
   build_shader(shaderProg[1], "vertex2.glsl", "fragment2.glsl");
+  // NOTE: link status is never queried; a failed link shows in the logs only.
   glLinkProgram(shaderProg[0]);
   glLinkProgram(shaderProg[1]);
   printLog(shaderProg[0]);

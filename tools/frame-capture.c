@@ -4,8 +4,18 @@
  * Interposes glutSwapBuffers: counts frames (1 is the first) and, before the
  * real swap of each frame listed in CAPTURE_FRAMES (comma-separated), reads
  * the back buffer (the whole viewport) into CAPTURE_DIR/frame-N.ppm. Files are
- * binary PPM, top row first, with the comments "# frame N" and "# window
- * WxH" (the window's size as GLUT has it) after the magic number. Every
+ * binary PPM, top row first, with these comments after the magic number:
+ *   # frame N
+ *   # window WxH since frame S   the window's size as GLUT has it, unchanged
+ *                                since the swap of frame S (0: the size the
+ *                                program asked glutInitWindowSize for)
+ *   # drawable WxH               its size as GLX has it
+ *   # viewport X Y W H
+ *   # samples N                  GL_SAMPLES: 0 without multisampling
+ *   # positions X0 Y0 X1 Y1 ...  with multisampling on GL 3.2 or later, where
+ *                                each sample lies in its pixel (0..1, y up)
+ * A frame drawn in a window that changed size at the last swap may have
+ * been drawn into buffers of the old size, whatever GL and GLUT say. Every
  * file is renamed into place whole, so a caller can wait for it to appear.
  *
  * After the real swap of frame N, in this order:
@@ -14,7 +24,8 @@
  *                              interposing glutKeyboardFunc) with each
  *                              character of KEYS, the mouse at (0, 0);
  *   CAPTURE_RESIZE=N:WxH       asks GLUT for a W x H window; the first frame
- *                              drawn with a W x H viewport is saved as
+ *                              drawn with a W x H viewport in a window of that
+ *                              size since the swap before last is saved as
  *                              CAPTURE_DIR/resized.ppm and the process ends
  *                              (after 3 s without one, the frame of the moment
  *                              is saved and it ends all the same).
@@ -45,6 +56,8 @@ static char gl_strings[4][256];
 static long long first_swap_ns, last_swap_ns;
 static int resize_w, resize_h;
 static long long resize_since_ns;
+static int window_w, window_h; /* at the last swap */
+static long window_since;
 
 static long long now_ns(void) {
   struct timespec t;
@@ -103,10 +116,66 @@ static int wanted(long n) {
   return 0;
 }
 
+static void* symbol(const char* name) {
+  return dlsym(RTLD_DEFAULT, name);
+}
+
+/* The window's size as GLUT has it, into window_w and window_h, and the swap
+ * since which it has had it. */
+static void track_window(void) {
+  int (*get)(int);
+  *(void**)&get = symbol("glutGet");
+  /* 102 and 103: GLUT_WINDOW_WIDTH and GLUT_WINDOW_HEIGHT */
+  const int w = get ? get(102) : 0, h = get ? get(103) : 0;
+  if (w != window_w || h != window_h)
+    window_since = frame;
+  window_w = w;
+  window_h = h;
+}
+
+/* The current drawable's size as GLX has it; 0 x 0 where it cannot say. */
+static void drawable_size(unsigned* w, unsigned* h) {
+  void* (*display)(void);
+  unsigned long (*drawable)(void);
+  void (*query)(void*, unsigned long, int, unsigned*);
+  *(void**)&display = symbol("glXGetCurrentDisplay");
+  *(void**)&drawable = symbol("glXGetCurrentDrawable");
+  *(void**)&query = symbol("glXQueryDrawable");
+  *w = *h = 0;
+  if (display && drawable && query && display() && drawable()) {
+    query(display(), drawable(), 0x801D, w); /* GLX_WIDTH */
+    query(display(), drawable(), 0x801E, h); /* GLX_HEIGHT */
+  }
+}
+
+/* Writes GL's sample positions as a PPM comment, where GL 3.2 tells them. */
+static void write_positions(FILE* f, int samples) {
+  int major = 0, minor = 0;
+  void (*(*address)(const unsigned char*))(void);
+  void (*get)(GLenum, GLuint, GLfloat*) = NULL;
+  *(void**)&address = symbol("glXGetProcAddressARB");
+  if (samples < 2 || sscanf(gl_strings[2], "%d.%d", &major, &minor) != 2 ||
+      major * 10 + minor < 32 || !address)
+    return;
+  get = (void (*)(GLenum, GLuint, GLfloat*))address((const unsigned char*)"glGetMultisamplefv");
+  if (!get)
+    return;
+  fprintf(f, "# positions");
+  for (int i = 0; i < samples; ++i) {
+    GLfloat p[2] = {0.5f, 0.5f};
+    get(0x8E50, (GLuint)i, p); /* GL_SAMPLE_POSITION */
+    fprintf(f, " %g %g", p[0], p[1]);
+  }
+  fprintf(f, "\n");
+}
+
 /* Saves the back buffer (the whole viewport) as NAME in CAPTURE_DIR. */
 static void save(const char* name) {
-  GLint view[4];
+  GLint view[4], samples = 0;
   glGetIntegerv(GL_VIEWPORT, view);
+  glGetIntegerv(GL_SAMPLES, &samples);
+  unsigned drawable_w, drawable_h;
+  drawable_size(&drawable_w, &drawable_h);
   const int w = view[2], h = view[3];
   unsigned char* pixels = malloc((size_t)w * h * 3);
   if (!pixels)
@@ -118,13 +187,13 @@ static void save(const char* name) {
   char path[4096], part[4200];
   snprintf(path, sizeof path, "%s/%s", dir ? dir : ".", name);
   snprintf(part, sizeof part, "%s.part", path);
-  int (*get)(int);
-  *(void**)&get = dlsym(RTLD_DEFAULT, "glutGet");
   FILE* f = fopen(part, "wb");
   if (f) {
-    /* 102 and 103: GLUT_WINDOW_WIDTH and GLUT_WINDOW_HEIGHT */
-    fprintf(f, "P6\n# frame %ld\n# window %dx%d\n%d %d\n255\n", frame, get ? get(102) : 0,
-            get ? get(103) : 0, w, h);
+    fprintf(f, "P6\n# frame %ld\n# window %dx%d since frame %ld\n# drawable %ux%u\n", frame,
+            window_w, window_h, window_since, drawable_w, drawable_h);
+    fprintf(f, "# viewport %d %d %d %d\n# samples %d\n", view[0], view[1], w, h, samples);
+    write_positions(f, samples);
+    fprintf(f, "%d %d\n255\n", w, h);
     for (int y = h - 1; y >= 0; --y) /* GL's rows run bottom to top */
       fwrite(pixels + (size_t)y * w * 3, 1, (size_t)w * 3, f);
     fclose(f);
@@ -156,6 +225,17 @@ int glutCreateWindow(const char* title) {
   return window;
 }
 
+/* The size asked for is the window's until a swap finds another: a window
+ * manager may give it another before the first frame. */
+void glutInitWindowSize(int w, int h) {
+  static void (*real)(int, int);
+  if (!real)
+    *(void**)&real = dlsym(RTLD_NEXT, "glutInitWindowSize");
+  window_w = w;
+  window_h = h;
+  real(w, h);
+}
+
 void glutKeyboardFunc(void (*callback)(unsigned char, int, int)) {
   static void (*real)(void (*)(unsigned char, int, int));
   if (!real)
@@ -169,6 +249,7 @@ void glutSwapBuffers(void) {
   if (!real_swap)
     *(void**)&real_swap = dlsym(RTLD_NEXT, "glutSwapBuffers");
   ++frame;
+  track_window();
   if (wanted(frame)) {
     char name[64];
     snprintf(name, sizeof name, "frame-%ld.ppm", frame);
@@ -177,7 +258,9 @@ void glutSwapBuffers(void) {
   if (resize_w) {
     GLint view[4];
     glGetIntegerv(GL_VIEWPORT, view);
-    if ((view[2] == resize_w && view[3] == resize_h) || now_ns() - resize_since_ns > 3000000000LL) {
+    const int settled = view[2] == resize_w && view[3] == resize_h && window_w == resize_w &&
+                        window_h == resize_h && window_since < frame - 1;
+    if (settled || now_ns() - resize_since_ns > 3000000000LL) {
       save("resized.ppm");
       real_swap();
       finish();
@@ -203,7 +286,7 @@ void glutSwapBuffers(void) {
       keyboard((unsigned char)*v, 0, 0);
   if ((v = at_this_frame("CAPTURE_RESIZE")) && sscanf(v, "%dx%d", &resize_w, &resize_h) == 2) {
     void (*reshape)(int, int);
-    *(void**)&reshape = dlsym(RTLD_DEFAULT, "glutReshapeWindow");
+    *(void**)&reshape = symbol("glutReshapeWindow");
     resize_since_ns = now_ns();
     if (reshape)
       reshape(resize_w, resize_h);

@@ -1,17 +1,68 @@
 #!/bin/sh
 # What the window shows, object by object, through the same checker as
-# scripts/check (tools/check.py) on Mesa's llvmpipe; the checker's own test
-# on the frames it kept; and a context without OpenGL 2.0, which must be a
-# FAIL line with the demo's own message, not a crash of the checker.
+# scripts/check (tools/check.py), on the kinds of correct machine that can be
+# made here; each must pass: llvmpipe; softpipe; antialiasing forced as a
+# driver's control panel forces it, 2x and 4x; a 16-bit visual with texture
+# quality forced (bilinear, anisotropic, a level-of-detail bias); a tiling
+# window manager (i3) that gives the window its tile as soon as it is mapped. On llvmpipe, under 4x and under i3 the
+# checker's own test then alters a good frame and puts faults into the real
+# demo (check_test.py), and each must fail, named. Last, a context without
+# OpenGL 2.0 must be one FAIL line with the demo's message, not a crash of
+# the checker. The sanitizer build runs llvmpipe and the last two only.
 . "$(dirname "$0")/harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
-check() { python3 "$TOOLS/check.py" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" "$@"; }
+check() { $python "$TOOLS/check.py" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" "$@"; }
 
-check --keep "$work/kept" >"$work/stdout" 2>&1 || fail "the frame checks"
+# passes NAME VAR=VALUE...: the checker passes the correct program there,
+# keeping its frames in $work/NAME.
+passes() {
+  name=$1
+  shift
+  env "$@" $python "$TOOLS/check.py" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep "$work/$name" \
+    >"$work/stdout" 2>&1 || fail "$name: the frame checks"
+  tail -n 1 "$work/stdout" | grep -Eq '^[1-9][0-9]* passed, 0 failed' || fail "$name: no closing line"
+  echo "ok $name: $(tail -n 1 "$work/stdout")"
+}
+
+# faults_fail NAME VAR=VALUE...: altered frames and faults fail there, named.
+faults_fail() {
+  name=$1
+  shift
+  env "$@" $python "$(dirname "$0")/check_test.py" "$work/$name" >"$work/stdout" 2>&1 ||
+    fail "$name: the checker's own test"
+  echo "ok $name, faults: $(tail -n 1 "$work/stdout")"
+}
+
+passes llvmpipe
 grep -q '^renderer: llvmpipe' "$work/stdout" || fail "the checks did not run on llvmpipe"
-tail -n 1 "$work/stdout" | grep -Eq '^[1-9][0-9]* passed, 0 failed' || fail "no closing line"
-python3 "$(dirname "$0")/check_test.py" "$work/kept" >"$work/stdout" 2>&1 || fail "the checker's own test"
+faults_fail llvmpipe
+if [ "$SANITIZED" != ON ]; then
+  passes softpipe GALLIUM_DRIVER=softpipe
+  grep -q '^renderer: softpipe' "$work/stdout" || fail "the checks did not run on softpipe"
+  for n in 2 4; do
+    passes "${n}x" LD_PRELOAD="$INTERPOSE" FORCE_SAMPLES=$n
+    grep -q '^multisampling: [0-9]* samples a pixel' "$work/stdout" || fail "${n}x: not multisampled"
+  done
+  faults_fail 4x LD_PRELOAD="$INTERPOSE" FORCE_SAMPLES=4
+
+  # Other X servers, each stopped before the next starts.
+  desktop=$DISPLAY others=$xvfb_pid
+  start_xvfb "$work" "$work/xvfb16.log" 1024x768x16 || fail "a 16-bit Xvfb did not start"
+  passes 16-bit-textures LD_PRELOAD="$INTERPOSE" FORCE_TEXTURE=bilinear,anisotropic,lod-bias
+  kill "$xvfb_pid"
+  start_xvfb "$work" "$work/xvfb-i3.log" 1280x800x24 || fail "an Xvfb for i3 did not start"
+  printf 'font pango:monospace 8\n' >"$work/i3.config" # no bar
+  i3 -c "$work/i3.config" >"$work/i3.log" 2>&1 &
+  others="$others $!"
+  timeout 10 sh -c 'until xprop -root I3_SOCKET_PATH >/dev/null 2>&1; do sleep 0.1; done' || fail "i3 did not start"
+  passes i3
+  grep -q '^skip frames (project shaders): frame 1: drawn while the window changed size' "$work/stdout" ||
+    fail "i3: frame 1 was judged, though i3 resized the window under it"
+  faults_fail i3
+  kill "$xvfb_pid"
+  DISPLAY=$desktop
+fi
 
 status=0
 MESA_GL_VERSION_OVERRIDE=1.5 check >"$work/stdout" 2>&1 || status=$?

@@ -9,13 +9,20 @@ export MESA_SHADER_CACHE_DISABLE=true
 # for GL processes, everything else still applies under the sanitizers.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
+# The frame checker needs numpy: the system's Python has it where another
+# python3 (a virtual environment, pyenv) comes first on the PATH.
+python=python3
+$python -c 'import numpy' 2>/dev/null || python=/usr/bin/python3
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/demo-test.XXXXXX")
 xvfb_pid=""
 demo_pid=""
+others="" # more processes of the test's own: window managers, X servers
 
 cleanup() {
   [ -n "$demo_pid" ] && kill -9 "$demo_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  # shellcheck disable=SC2086
+  kill $xvfb_pid $others 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work"
 }

@@ -1,0 +1,136 @@
+/* interpose.c - an LD_PRELOAD library that changes, under the real demo, what
+ * the checker's tests need changed: settings a user may force in a driver's
+ * control panel (a correct machine, which the checker must pass), and faults
+ * (a wrong program, which it must fail and name).
+ *
+ *   FORCE_SAMPLES=N    antialiasing "override application setting: Nx": GLUT
+ *                      is asked for N samples a pixel, whatever the program
+ *                      asked for.
+ *   FORCE_TEXTURE=bilinear,anisotropic,lod-bias (any of them)
+ *                      texture quality: no blend between mipmap levels; 16x
+ *                      anisotropic filtering; a level-of-detail bias of +1.
+ *   FAULT=other-spin   the tiled quad turns the other way about y;
+ *         degree-late  both quads are drawn one degree short of the frame's angle;
+ *         vertical-axis  the gradient quad turns about y instead of x;
+ *         box-edge     the wire box's fourth edge (front left) is not drawn;
+ *         grey-as-rgb  a grayscale photograph is uploaded as RGB rows (skewed;
+ *                      a third as high, so that nothing is read past the buffer);
+ *         inverted     the texture's bytes inverted, as CMYK shown as stored;
+ *         whole-units  translations rounded towards zero, as an odd-sized
+ *                      image quad placed with integer halves. */
+#define _GNU_SOURCE
+#include <GL/freeglut.h>
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifndef GL_TEXTURE_MAX_ANISOTROPY_EXT
+#define GL_TEXTURE_MAX_ANISOTROPY_EXT 0x84FE
+#endif
+#ifndef GL_TEXTURE_LOD_BIAS
+#define GL_TEXTURE_LOD_BIAS 0x8501
+#endif
+
+#define REAL(name)                                                                                 \
+  if (!real_##name)                                                                                \
+  *(void**)&real_##name = dlsym(RTLD_NEXT, #name)
+
+/* Whether the comma-separated list in the variable NAME holds VALUE. */
+static int setting(const char* name, const char* value) {
+  const size_t n = strlen(value);
+  for (const char* v = getenv(name); v && *v; v += strcspn(v, ",") + (v[strcspn(v, ",")] == ','))
+    if (strncmp(v, value, n) == 0 && (v[n] == ',' || v[n] == '\0'))
+      return 1;
+  return 0;
+}
+
+void glutInitDisplayMode(unsigned int mode) {
+  static void (*real_glutInitDisplayMode)(unsigned int);
+  REAL(glutInitDisplayMode);
+  const char* samples = getenv("FORCE_SAMPLES");
+  if (samples && atoi(samples) > 1) {
+    glutSetOption(GLUT_MULTISAMPLE, atoi(samples));
+    mode |= GLUT_MULTISAMPLE;
+  }
+  real_glutInitDisplayMode(mode);
+}
+
+void glTexParameteri(GLenum target, GLenum name, GLint value) {
+  static void (*real_glTexParameteri)(GLenum, GLenum, GLint);
+  static void (*real_glTexParameterf)(GLenum, GLenum, GLfloat);
+  REAL(glTexParameteri);
+  REAL(glTexParameterf);
+  if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "bilinear"))
+    value = GL_LINEAR_MIPMAP_NEAREST;
+  real_glTexParameteri(target, name, value);
+  if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "anisotropic"))
+    real_glTexParameterf(target, GL_TEXTURE_MAX_ANISOTROPY_EXT, 16);
+  if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "lod-bias"))
+    real_glTexParameterf(target, GL_TEXTURE_LOD_BIAS, 1);
+}
+
+void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z) {
+  static void (*real_glRotatef)(GLfloat, GLfloat, GLfloat, GLfloat);
+  REAL(glRotatef);
+  if (setting("FAULT", "other-spin") && y != 0)
+    angle = -angle;
+  if (setting("FAULT", "degree-late")) /* the tiled quad turns by -angle */
+    angle += y != 0 ? 1 : -1;
+  if (setting("FAULT", "vertical-axis") && x != 0) {
+    x = 0;
+    y = 1;
+  }
+  real_glRotatef(angle, x, y, z);
+}
+
+void glTranslatef(GLfloat x, GLfloat y, GLfloat z) {
+  static void (*real_glTranslatef)(GLfloat, GLfloat, GLfloat);
+  REAL(glTranslatef);
+  if (setting("FAULT", "whole-units")) {
+    x = (GLfloat)(int)x;
+    y = (GLfloat)(int)y;
+  }
+  real_glTranslatef(x, y, z);
+}
+
+static GLenum primitive;
+static int vertices;
+
+void glBegin(GLenum mode) {
+  static void (*real_glBegin)(GLenum);
+  REAL(glBegin);
+  primitive = mode;
+  vertices = 0;
+  real_glBegin(mode);
+}
+
+void glVertex3d(GLdouble x, GLdouble y, GLdouble z) {
+  static void (*real_glVertex3d)(GLdouble, GLdouble, GLdouble);
+  REAL(glVertex3d);
+  const int n = vertices++;
+  if (primitive == GL_LINES && (n == 6 || n == 7) && setting("FAULT", "box-edge"))
+    return;
+  real_glVertex3d(x, y, z);
+}
+
+GLint gluBuild2DMipmaps(GLenum target, GLint internal, GLsizei width, GLsizei height, GLenum format,
+                        GLenum type, const void* data) {
+  static GLint (*real_gluBuild2DMipmaps)(GLenum, GLint, GLsizei, GLsizei, GLenum, GLenum,
+                                         const void*);
+  REAL(gluBuild2DMipmaps);
+  if (format == GL_LUMINANCE && setting("FAULT", "grey-as-rgb"))
+    return real_gluBuild2DMipmaps(target, internal, width, height / 3, GL_RGB, type, data);
+  if (format == GL_RGB && setting("FAULT", "inverted")) {
+    const size_t n = (size_t)width * height * 3;
+    unsigned char* inverted = malloc(n);
+    for (size_t i = 0; inverted && i < n; ++i)
+      inverted[i] = (unsigned char)(255 - ((const unsigned char*)data)[i]);
+    const GLint status = real_gluBuild2DMipmaps(target, internal, width, height, format, type,
+                                                inverted ? inverted : data);
+    free(inverted);
+    return status;
+  }
+  return real_gluBuild2DMipmaps(target, internal, width, height, format, type, data);
+}
