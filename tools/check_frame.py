@@ -37,7 +37,7 @@ class Frame:
         self.number = int(notes.get("frame", 0)) or None
         self.window = size("window") or (self.w, self.h)
         self.since = int(notes["window"].split()[-1]) if "since" in notes.get("window", "") else 0
-        self.drawable = size("drawable") or self.window
+        self.drawable = size("drawable") if size("drawable") not in (None, (0, 0)) else self.window  # unknown
         self.viewport = tuple(int(v) for v in notes.get("viewport", f"0 0 {self.w} {self.h}").split())
         self.samples = int(notes.get("samples", 0))
         p = [float(v) for v in notes.get("positions", "").split()]
@@ -47,12 +47,11 @@ class Frame:
         """Why this frame is no evidence of the scene, or None: a window that
         changed size at the last swap or the one before may have had the
         frame drawn into buffers of its old size."""
-        if len({self.window, self.drawable, self.viewport[2:]}) == 1 and self.viewport[:2] == (0, 0) and (
-                not self.since or self.since < self.number - 1):
-            return None
-        return (f"drawn while the window changed size (window {self.window[0]} x {self.window[1]} since frame "
-                f"{self.since}, drawable {self.drawable[0]} x {self.drawable[1]}, viewport {self.viewport[2]} x "
-                f"{self.viewport[3]})")
+        if len({self.window, self.drawable, self.viewport[2:]}) > 1 or self.viewport[:2] != (0, 0) or (
+                self.since and self.since >= self.number - 1):
+            (w, h), (dw, dh), (_, _, vw, vh) = self.window, self.drawable, self.viewport
+            return (f"drawn while the window changed size (window {w} x {h} since frame {self.since}, "
+                    f"drawable {dw} x {dh}, viewport {vw} x {vh})")
 
 
 def rgb(c):
