@@ -6,8 +6,11 @@
 //   shader_check --logs   writes each info log, exactly as GL gives it, to
 //                         vertex1.log ... fragment2.log, flat.log and
 //                         texture.log (empty when there is none); status 0
-#include <GL/glew.h>
-#include <GL/glut.h>
+//   shader_check --samples  prints the sample counts of the multisampled
+//                         visuals this display offers (none: an empty line)
+#include <GL/glew.h> // before any other GL header
+
+#include <GL/freeglut.h>
 
 #include <cstdio>
 #include <fstream>
@@ -73,6 +76,15 @@ static GLuint link(const char* vertex, const char* fragment, const char* name) {
 
 int main(int argc, char** argv) {
   glutInit(&argc, argv);
+  if (argc > 1 && std::string(argv[1]) == "--samples") {
+    int count = 0;
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB | GLUT_MULTISAMPLE);
+    const int* samples = glutGetModeValues(GLUT_MULTISAMPLE, &count);
+    for (int i = 0; i < count; ++i)
+      std::printf("%s%d", i ? " " : "", samples[i]);
+    std::printf("\n");
+    return 0;
+  }
   write_logs = argc > 1 && std::string(argv[1]) == "--logs";
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
   glutCreateWindow("shader check");

@@ -40,9 +40,16 @@ faults_fail llvmpipe
 if [ "$SANITIZED" != ON ]; then
   passes softpipe GALLIUM_DRIVER=softpipe
   grep -q '^renderer: softpipe' "$work/stdout" || fail "the checks did not run on softpipe"
+  # Forced antialiasing gets what the X server offers (llvmpipe: 4 samples);
+  # an Xvfb with no multisampled visual (Debian 13's) offers none.
+  offered=$("$SHADER_CHECK" --samples)
   for n in 2 4; do
     passes "${n}x" LD_PRELOAD="$INTERPOSE" FORCE_SAMPLES=$n
-    grep -q '^multisampling: [0-9]* samples a pixel' "$work/stdout" || fail "${n}x: not multisampled"
+    if [ -n "$offered" ]; then
+      grep -q '^multisampling: [0-9]* samples a pixel' "$work/stdout" || fail "${n}x: not multisampled"
+    else
+      echo "note: ${n}x: this X server offers no multisampled visual, so it ran without"
+    fi
   done
   faults_fail 4x LD_PRELOAD="$INTERPOSE" FORCE_SAMPLES=4
 
