@@ -4,11 +4,12 @@
 # made here; each must pass: llvmpipe; softpipe; antialiasing forced as a
 # driver's control panel forces it, 2x and 4x; a 16-bit visual with texture
 # quality forced (bilinear, anisotropic, a level-of-detail bias); a tiling
-# window manager (i3) that gives the window its tile as soon as it is mapped. On llvmpipe, under 4x and under i3 the
-# checker's own test then alters a good frame and puts faults into the real
-# demo (check_test.py), and each must fail, named. Last, a context without
-# OpenGL 2.0 must be one FAIL line with the demo's message, not a crash of
-# the checker. The sanitizer build runs llvmpipe and the last two only.
+# window manager (i3) that gives the window its tile as soon as it is
+# mapped. On llvmpipe, under 4x and under i3 the checker's own test then
+# alters a good frame and puts faults into the real demo (check_test.py),
+# and each must fail, named. Last, a context without OpenGL 2.0 must be one
+# FAIL line with the demo's message, not a crash of the checker. The
+# sanitizer build runs llvmpipe and its faults, and the last case.
 . "$(dirname "$0")/harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
