@@ -64,9 +64,11 @@ void make_photographs() {
 
 const int flip_width = 4000, flip_height = 3000;
 
-// The least an encode at the writer's settings can cost.
+// The least an encode at the writer's settings can cost, replacing the file
+// whole as the writer does: a new file, flushed to disk, renamed over it.
 void bare_encode(const Raster<unsigned char>& picture, const char* path) {
-  FILE* f = std::fopen(path, "wb");
+  const std::string temporary = std::string(path) + ".new";
+  FILE* f = std::fopen(temporary.c_str(), "wb");
   jpeg_compress_struct cinfo;
   jpeg_error_mgr jerr;
   cinfo.err = jpeg_std_error(&jerr);
@@ -86,7 +88,10 @@ void bare_encode(const Raster<unsigned char>& picture, const char* path) {
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
+  std::fflush(f);
+  fsync(fileno(f));
   std::fclose(f);
+  std::rename(temporary.c_str(), path);
 }
 
 // Everything that is timed, by name; each call does one unit of work.

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -165,8 +166,8 @@ static void key_CB(unsigned char key, int x, int y) {
   case 's':
     if (!image)
       std::fprintf(stderr, "Nothing to save: no photograph is loaded.\n");
-    else
-      write_jpeg_image(outfile, *image);
+    else if (!write_jpeg_image(outfile, *image))
+      std::fprintf(stderr, "Cannot save \"%s\": %s\n", outfile, std::strerror(errno));
     break;
   case 'l':
     delete image;
@@ -287,6 +288,10 @@ static void init_texture(Raster<unsigned char>& raster) {
 }
 
 int main(int argc, char** argv) {
+  // Past a file size limit (ulimit -f) a write fails with EFBIG, which s
+  // reports, instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   image = read_jpeg_image(infile);
   if (!image) {
     char cwd[PATH_MAX];

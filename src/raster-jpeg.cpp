@@ -1,10 +1,16 @@
 #include "raster-jpeg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include <jpeglib.h>
 
@@ -104,21 +110,154 @@ static J_COLOR_SPACE input_colour_space(int channels) {
   }
 }
 
+// Writes all `size` bytes of `data` to `fd`; false, with errno set, on a
+// write error.
+static bool write_all(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n == 0)
+      errno = EIO;
+    if (n <= 0)
+      return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// libjpeg's output, written straight into an open file. libjpeg can only
+// report an error by ending the process, so a write error is kept here
+// instead, what follows it is dropped, and the caller looks at `error` once
+// compression is finished.
+struct FileDestination {
+  jpeg_destination_mgr manager; // first: libjpeg sees only this part
+  int fd;
+  int error; // errno of the first failed write; 0 while every write worked
+  JOCTET buffer[65536];
+};
+
+static FileDestination& file_destination(j_compress_ptr cinfo) {
+  return *reinterpret_cast<FileDestination*>(cinfo->dest);
+}
+
+static void start_output(j_compress_ptr cinfo) {
+  FileDestination& d = file_destination(cinfo);
+  d.manager.next_output_byte = d.buffer;
+  d.manager.free_in_buffer = sizeof d.buffer;
+}
+
+// Writes the first `size` bytes of the buffer, unless a write failed before.
+static void write_output(FileDestination& d, size_t size) {
+  if (d.error == 0 && !write_all(d.fd, d.buffer, size))
+    d.error = errno;
+}
+
+// The buffer is full: libjpeg expects all of it written.
+static boolean empty_output(j_compress_ptr cinfo) {
+  write_output(file_destination(cinfo), sizeof file_destination(cinfo).buffer);
+  start_output(cinfo);
+  return TRUE;
+}
+
+static void end_output(j_compress_ptr cinfo) {
+  FileDestination& d = file_destination(cinfo);
+  write_output(d, sizeof d.buffer - d.manager.free_in_buffer);
+}
+
+// The file to replace: where `path` leads through symbolic links, so that a
+// link keeps pointing at the new picture; `path` itself when it leads nowhere.
+static std::string destination(const char* path) {
+  char* real = realpath(path, nullptr);
+  if (!real)
+    return path;
+  std::string target = real;
+  std::free(real);
+  return target;
+}
+
+// What fopen would give a new file: 0666 less the umask.
+static mode_t new_file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// Opens where the image goes and returns the descriptor. A regular file, or
+// one not there yet, is replaced: the image goes into `temporary`, a new file
+// beside it with the old file's mode (or a new file's), refused like fopen
+// when the old file may not be written. Anything else that can be written
+// (a device such as /dev/null, a pipe) is written in place, as fopen would,
+// and `temporary` stays empty. Returns -1 with errno set when neither can be.
+static int open_output(const std::string& target, std::string& temporary) {
+  struct stat old;
+  const bool exists = stat(target.c_str(), &old) == 0;
+  if (exists && S_ISDIR(old.st_mode)) {
+    errno = EISDIR;
+    return -1;
+  }
+  if (exists && !S_ISREG(old.st_mode))
+    return open(target.c_str(), O_WRONLY | O_TRUNC);
+  if (exists && access(target.c_str(), W_OK) != 0)
+    return -1;
+  temporary = target + ".XXXXXX";
+  const int fd = mkstemp(&temporary[0]);
+  if (fd >= 0 && fchmod(fd, exists ? old.st_mode & 07777 : new_file_mode()) != 0) {
+    const int error = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Flushes a replacement to disk, closes it and renames it over `target`; or,
+// after `write_error` or any failure here, closes and removes it. Output
+// written in place is only closed. Returns whether all went well; errno says
+// why not.
+static bool put_in_place(int fd, int write_error, const std::string& temporary,
+                         const std::string& target) {
+  const bool replacing = !temporary.empty();
+  int error = write_error;
+  if (error == 0 && replacing && fsync(fd) != 0)
+    error = errno;
+  if (close(fd) != 0 && error == 0)
+    error = errno;
+  if (error == 0 && (!replacing || rename(temporary.c_str(), target.c_str()) == 0))
+    return true;
+  if (error == 0)
+    error = errno;
+  if (replacing)
+    unlink(temporary.c_str());
+  errno = error;
+  return false;
+}
+
 bool write_jpeg_image(const char* path, const Raster<unsigned char>& raster) {
-  // Check before opening: an encoder error would end the process after the
-  // file had been truncated.
-  if (!encodable(raster))
+  // Check before anything is created: an encoder error ends the process.
+  if (!encodable(raster)) {
+    errno = EINVAL;
     return false;
-  FILE* file = std::fopen(path, "wb");
-  if (!file)
+  }
+  const std::string target = destination(path);
+  std::string temporary;
+  FileDestination output;
+  output.fd = open_output(target, temporary);
+  if (output.fd < 0)
     return false;
+  output.error = 0;
 
   // Set up the standard error manager, the compression object and the file.
   jpeg_compress_struct cinfo;
   jpeg_error_mgr jerr;
   cinfo.err = jpeg_std_error(&jerr);
   jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, file);
+  output.manager.init_destination = start_output;
+  output.manager.empty_output_buffer = empty_output;
+  output.manager.term_destination = end_output;
+  cinfo.dest = &output.manager;
 
   // Describe the input image.
   cinfo.image_width = static_cast<JDIMENSION>(raster.width());
@@ -139,9 +278,8 @@ bool write_jpeg_image(const char* path, const Raster<unsigned char>& raster) {
     jpeg_write_scanlines(
         &cinfo, rows, row_batch(rows, first_row, stride, cinfo.next_scanline, cinfo.image_height));
 
-  // Finish, release the compression object and the file.
+  // Finish, release the compression object; then the file replaces the old.
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
-  std::fclose(file);
-  return true;
+  return put_in_place(output.fd, output.error, temporary, target);
 }

@@ -18,10 +18,16 @@ Raster<unsigned char>* read_jpeg_image(const char* path);
 
 // Encodes `raster` at jpeg_output_quality into `path`, first row on top:
 // 1 channel as grayscale, 3 as RGB, 2 and 4 as components stored unchanged.
-// Returns false, leaving any existing file untouched, for a raster that a
-// JPEG cannot hold (a size below 1 or over 65500, a channel count outside 1 to
-// 4), and false when the file cannot be opened; true once it is written and
-// closed.
+// A file is replaced whole or not at all: the image goes into a new file in
+// the same folder (which must be writable), flushed to disk, then renamed
+// over `path`; the new file keeps the old one's mode, or gets what fopen
+// would give it; through a symbolic link, the file it leads to is replaced.
+// What is no regular file (/dev/null, a pipe) is written in place. Returns
+// true once the image is there. Returns false, with errno saying why and any
+// existing file untouched, for a raster that a JPEG cannot hold (EINVAL: a
+// size below 1 or over 65500, a channel count outside 1 to 4), a directory
+// (EISDIR), a file the user may not write, and any error in creating,
+// writing, flushing, closing or renaming the new file, which is then removed.
 bool write_jpeg_image(const char* path, const Raster<unsigned char>& raster);
 
 #endif

@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <jpeglib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -35,7 +41,9 @@ protected:
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    std::system(("chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'").c_str());
+  }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -97,6 +105,21 @@ protected:
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+  }
+
+  // The names in a folder, sorted, joined by spaces.
+  static std::string names(const std::string& folder) {
+    std::vector<std::string> all;
+    DIR* d = opendir(folder.c_str());
+    while (dirent* e = d ? readdir(d) : nullptr)
+      all.push_back(e->d_name);
+    if (d)
+      closedir(d);
+    std::sort(all.begin(), all.end());
+    std::string joined;
+    for (const std::string& n : all)
+      joined += n + " ";
+    return joined;
   }
 
   static int open_descriptors() {
@@ -229,16 +252,97 @@ TEST_F(Jpeg, WritingOverAFileReplacesIt) {
   ASSERT_TRUE(got);
   EXPECT_EQ(got->width(), 8);
   EXPECT_EQ(got->height(), 4);
+
+  // A new file gets the mode fopen would give it, a replaced one keeps its
+  // own, and a symbolic link keeps leading to the picture.
+  struct stat info;
+  const mode_t mask = umask(027);
+  const std::string fresh = path("fresh.jpg"), link = path("link.jpg");
+  EXPECT_TRUE(write_jpeg_image(fresh.c_str(), *raster_of(picture(8, 4, 3))));
+  umask(mask);
+  ASSERT_EQ(stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  ASSERT_EQ(chmod(file.c_str(), 0604), 0);
+  ASSERT_EQ(symlink("over.jpg", link.c_str()), 0);
+  ASSERT_TRUE(write_jpeg_image(link.c_str(), *raster_of(picture(5, 3, 3))));
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
+  got.reset(read_jpeg_image(file.c_str()));
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->width(), 5);
+
+  // What is no regular file (a pipe here, /dev/null for the fuzzing harness)
+  // is written in place, never replaced.
+  const std::string pipe = path("pipe.jpg");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_TRUE(write_jpeg_image(pipe.c_str(), *raster_of(picture(8, 4, 3))));
+  unsigned char start[2] = {0, 0};
+  EXPECT_EQ(read(reader, start, 2), 2);
+  close(reader);
+  EXPECT_EQ(start[0], 0xff); // a JPEG's start-of-image marker
+  EXPECT_EQ(start[1], 0xd8);
+  ASSERT_EQ(lstat(pipe.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
-TEST_F(Jpeg, FilesThatCannotBeOpened) {
+TEST_F(Jpeg, FilesThatCannotBeOpenedOrWritten) {
   const int before = open_descriptors();
   EXPECT_EQ(read_jpeg_image(path("missing.jpg").c_str()), nullptr);
   EXPECT_EQ(open_descriptors(), before);
 
-  const Image r = raster_of(picture(4, 4, 3));
-  EXPECT_FALSE(write_jpeg_image(path("no/such/dir.jpg").c_str(), *r));
-  EXPECT_FALSE(write_jpeg_image(dir_.c_str(), *r)); // a directory
+  // Each write fails with errno saying why and leaves the folders as they
+  // were: an old file keeps every byte and no new file is left behind.
+  ASSERT_EQ(mkdir(path("folder.jpg").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(path("locked").c_str(), 0755), 0);
+  const Image small = raster_of(picture(9, 9, 3));
+  for (const char* name : {"old.jpg", "read-only.jpg", "locked/old.jpg"})
+    ASSERT_TRUE(write_jpeg_image(path(name).c_str(), *small));
+  const std::string old = contents(path("old.jpg"));
+  ASSERT_EQ(chmod(path("read-only.jpg").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(path("locked").c_str(), 0555), 0);
+  const bool privileged = geteuid() == 0; // permissions do not stop root
+  const Image r = raster_of(picture(200, 150, 3));
+  struct Case {
+    const char* name;
+    const char* file;
+    int error;
+    rlim_t size_limit; // bytes a process may write to a file; 0: no limit
+    bool unprivileged_only;
+  } cases[] = {
+      {"no such folder", "no/such/dir.jpg", ENOENT, 0, false},
+      {"a directory", "folder.jpg", EISDIR, 0, false},
+      {"a file size limit", "old.jpg", EFBIG, 1000, false},
+      {"a read-only file", "read-only.jpg", EACCES, 0, true},
+      {"a folder without write permission", "locked/old.jpg", EACCES, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.unprivileged_only && privileged)
+      continue;
+    const std::vector<std::string> listed = {names(dir_), names(path("locked"))};
+    const std::string kept = contents(path(c.file));
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    void (*on_limit)(int) = std::signal(SIGXFSZ, SIG_IGN); // EFBIG, not the signal
+    if (c.size_limit)
+      limit.rlim_cur = c.size_limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    errno = 0;
+    const bool written = write_jpeg_image(path(c.file).c_str(), *r);
+    const int error = errno;
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, on_limit);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, c.error) << std::strerror(error);
+    EXPECT_EQ(contents(path(c.file)), kept);
+    EXPECT_EQ(std::vector<std::string>({names(dir_), names(path("locked"))}), listed);
+  }
+  EXPECT_EQ(contents(path("old.jpg")), old);
   EXPECT_EQ(open_descriptors(), before);
 }
 

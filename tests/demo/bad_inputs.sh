@@ -144,18 +144,57 @@ printf '#version 110\nuniform sampler2D image;\nvoid main() { gl_FragColor = tex
   >"$work/fragment2.glsl"
 expect 0 "" "texture program without the coordinate"
 
-# "output.jpg" that cannot be written: s fails quietly and the demo runs on.
+# "output.jpg" that cannot be written: s says so in one line naming the file
+# and the reason, every file stays as it was (an old output.jpg keeps every
+# byte, no new file is left behind), and the demo runs on.
+# cannot_save NAME REASON [unwritable]: s on what is in $work now. With
+# "unwritable" the demo may not write the folder, though output.jpg is
+# writable: as root (whom permissions do not stop) it runs as nobody, from a
+# copy nobody can reach, in a folder of root's; otherwise the folder loses
+# its write permission while s is pressed.
+cannot_save() {
+  name=$1 reason=$2 lock="" program=$DEMO
+  if [ "${3:-}" = unwritable ]; then
+    chmod a+w "$work/output.jpg"
+    if [ "$(id -u)" -eq 0 ]; then
+      cp "$DEMO" "$work/in/demo" && chmod a+rx "$work" "$work/in" || fail "$name: no copy"
+      DEMO=$work/in/demo run_as=nobody
+    else
+      lock=1
+    fi
+  fi
+  rm -f "$work/stdout" "$work/stderr"
+  start_demo
+  DEMO=$program run_as=""
+  wait_window
+  [ ! -f "$work/output.jpg" ] || cp "$work/output.jpg" "$work/in/kept.jpg"
+  ls -Ap "$work" >"$work/in/before"
+  [ -z "$lock" ] || chmod a-w "$work"
+  press s
+  wait_traces 1
+  sleep 0.5
+  chmod u+w "$work"
+  alive || fail "$name: s ended the demo"
+  ls -Ap "$work" | diff "$work/in/before" - >&2 || fail "$name: the folder changed"
+  [ ! -f "$work/output.jpg" ] || cmp "$work/output.jpg" "$work/in/kept.jpg" ||
+    fail "$name: output.jpg changed"
+  [ "$(grep -c '^Cannot save' "$work/stderr")" -eq 1 ] &&
+    grep -q "^Cannot save \"output.jpg\": $reason\$" "$work/stderr" ||
+    fail "$name: no line 'Cannot save \"output.jpg\": $reason'"
+  press q
+  wait_exit
+  [ "$status" -eq 0 ] || fail "$name: q after a failed save: status $status"
+  rm -f "$work/in/kept.jpg"
+  echo "ok: $name"
+}
 fresh; mkdir "$work/output.jpg"
-start_demo
-wait_window
-press s
-wait_traces 1
-sleep 0.5
-alive || fail "s onto a directory ended the demo"
-[ -d "$work/output.jpg" ] || fail "the directory output.jpg was replaced"
-press q
-wait_exit
-[ "$status" -eq 0 ] || fail "q after a failed save: status $status"
-echo "ok: output.jpg is a directory"
+cannot_save "output.jpg is a directory" "Is a directory"
 rmdir "$work/output.jpg"
+fresh; cp "$work/in/base.jpg" "$work/output.jpg"
+file_blocks=16 # 8 kB: the shaders' echo fits, the saved photograph does not
+cannot_save "a file size limit (ulimit -f)" "File too large"
+file_blocks=""
+fresh; cp "$work/in/base.jpg" "$work/output.jpg"
+cannot_save "a folder the demo may not write" "Permission denied" unwritable
+chmod go-rx "$work"
 echo "bad inputs: ok"

@@ -51,10 +51,17 @@ start_x() {
 
 # Runs the demo in the work folder in the background; extra arguments are
 # environment assignments. Output goes to $work/stdout and $work/stderr. With
-# $memory_kb set, the demo gets that much address space (ulimit -v).
+# $memory_kb set, the demo gets that much address space (ulimit -v); with
+# $file_blocks set, it may write no file past that many 512-byte blocks
+# (ulimit -f); with $run_as set (a user name), it runs as that user.
 start_demo() {
+  as_user=""
+  [ -z "${run_as:-}" ] ||
+    as_user="setpriv --reuid=$(id -u "$run_as") --regid=$(id -g "$run_as") --clear-groups"
+  # shellcheck disable=SC2086
   (cd "$work" && { [ -z "${memory_kb:-}" ] || ulimit -v "$memory_kb"; } &&
-    exec env "$@" "$DEMO" >stdout 2>stderr) &
+    { [ -z "${file_blocks:-}" ] || ulimit -f "$file_blocks"; } &&
+    exec env "$@" $as_user "$DEMO" >stdout 2>stderr) &
   demo_pid=$!
 }
 
