@@ -9,10 +9,13 @@ builds it (check_scene.py), one check at a time (check_frame.py).
 DATA holds the project's shaders; the plainest pair (the vertex colour; the
 texel, unmodulated) lies beside this file in plain/. The demo runs on the
 current DISPLAY with whatever GL it gets there. Prints GL's strings, one line
-per check ("ok NAME" or "FAIL NAME: what is wrong and where", or "skip ..."
-with the reason), the time to the first frame and the frame rate, then "N
-passed, M failed"; the status is 0 only when M is 0. --keep DIR keeps the
-scratch folder (photographs, frames, output) as DIR."""
+per check ("ok NAME" or "FAIL NAME: what is wrong and where", "skip NAME:
+why", or "error NAME: what went wrong" where the checker itself could not
+judge), the time to the first frame and the frame rate, then "N passed, M
+failed" (errors count as failed). The status is 0 when every check passed,
+1 when one failed, 3 when the checker itself failed (an error line), 2 for
+a usage error. --keep DIR keeps the scratch folder (photographs, frames,
+output) as DIR."""
 import os
 import shutil
 import subprocess
@@ -51,7 +54,7 @@ PHOTOGRAPHS = {
 class Run:
     def __init__(self, demo, capture, data, scratch):
         self.demo, self.capture, self.data, self.scratch = demo, capture, data, scratch
-        self.passed = self.failed = self.skipped = 0
+        self.passed = self.failed = self.skipped = self.errors = 0
         self.magick = shutil.which("magick") or "convert"
 
     def say(self, ok, name, problem=None):
@@ -61,6 +64,11 @@ class Run:
         else:
             self.failed += 1
             print(f"FAIL {name}: {problem}", flush=True)
+
+    def error(self, name, what):
+        self.failed += 1
+        self.errors += 1
+        print(f"error {name}: {what}", flush=True)
 
     def skip(self, name, why):
         self.skipped += 1
@@ -115,16 +123,21 @@ class Run:
         return not why
 
     def judge(self, name, results, first=()):
-        """One line for a group of (frame, [(check, problem)]) results; with
-        several checks, the first failing one is named, those in `first`
-        before the rest."""
+        """One line for a group of (frame, [Result]) results; with several
+        checks, the first failing one is named, those in `first` before the
+        rest. An error in any of them is the line."""
+        errors = [(f, r) for f, res in results for r in res if r.error]
+        if errors:
+            f, r = errors[0]
+            self.error(name, f"frame {f}: {r.name}: {r.error}")
+            return
         rank = lambda c: first.index(c) if c in first else len(first)
-        problems = [(rank(c), f, c, p) for f, res in results for c, p in res if p]
+        problems = [(rank(r.name), f, r.name, r.problem) for f, res in results for r in res if r.problem]
         if not problems:
             self.say(True, name)
             return
         _, f, c, p = min(problems, key=lambda x: x[:2])
-        several = len({c for _, res in results for c, _ in res}) > 1
+        several = len({r.name for _, res in results for r in res}) > 1
         self.say(False, name, f"frame {f}: {c}: {p}" if several else f"frame {f}: {p}")
 
 
@@ -144,8 +157,12 @@ def main(argv):
     demo, capture, data = (os.path.abspath(args[k]) for k in ("--demo", "--capture", "--data"))
     plain = os.path.join(os.path.dirname(os.path.abspath(__file__)), "plain")
     scratch = tempfile.mkdtemp(prefix="demo-check.")
+    run = Run(demo, capture, data, scratch)
     try:
-        return check(Run(demo, capture, data, scratch), plain)
+        return check(run, plain)
+    except Exception as e:  # noqa: BLE001 - the checker's own failure, said as such
+        run.error("checker", f"{type(e).__name__}: {e}")
+        return finish(run)
     finally:
         if "--keep" in args:
             shutil.rmtree(args["--keep"], ignore_errors=True)
@@ -182,7 +199,7 @@ def check(run, plain):
         run.say(False, name, "no frame after l")
     elif run.settled(name, f):
         res = check_frame(f, Scene(241, small, PROJECT_TINT, f.w, f.h, texture=photo))
-        run.judge(name, [(241, [r for r in res if r[0].startswith(("image quad", "scene"))])],
+        run.judge(name, [(241, [r for r in res if r.name.startswith(("image quad", "scene"))])],
                   first=("image quad: pixel rectangle",))
 
     # After a resize, where the window system allows one.
@@ -247,8 +264,8 @@ def check_set(run, label, shots, photo, tint):
             run.say(False, f"frames ({label})", f"frame {n} was not captured")
             return
         if run.settled(f"frames ({label})", f):
-            for name, problem in check_frame(f, Scene(n, photo, tint, f.w, f.h)):
-                results.setdefault(name, []).append((n, [(name, problem)]))
+            for r in check_frame(f, Scene(n, photo, tint, f.w, f.h)):
+                results.setdefault(r.name, []).append((n, [r]))
     if not results:
         run.say(False, f"frames ({label})", "no frame was drawn in a window of settled size")
     for name, res in results.items():
@@ -258,7 +275,7 @@ def check_set(run, label, shots, photo, tint):
 def finish(run):
     tail = f", {run.skipped} skipped" if run.skipped else ""
     print(f"{run.passed} passed, {run.failed} failed{tail}", flush=True)
-    return 0 if run.failed == 0 else 1
+    return 3 if run.errors else 1 if run.failed else 0
 
 
 if __name__ == "__main__":

@@ -1,13 +1,16 @@
 """The demo's scene as GL draws it, for the frame checker: GL's own 4 x 4
 matrices composed in the order display_CB calls them, the viewport
-transform, and coverage as GL defines rasterisation: a pixel belongs to a
+transform, coverage as GL defines rasterisation (a pixel belongs to a
 polygon when its centre lies inside, or with multisampling each of its
-samples does.
+samples does), and what a texture lookup may return over a pixel's
+footprint.
 
 Window coordinates are GL's: x from the left, y from the bottom, pixel
 (c, r) centred on (c + 0.5, r + 0.5). Every array over a frame is indexed
-[row, column] with the top row first, as the captured frames are."""
+[row, column] with the top row first, as the captured frames are. Colours
+are 0..255 a channel."""
 import math
+from typing import NamedTuple
 
 import numpy as np
 
@@ -58,37 +61,106 @@ def look_at(eye, centre, up):
     return m @ translate(*-eye)
 
 
-# GL snaps vertices to a grid of at least 4 bits below the pixel: a sample
-# this close to an edge may be covered or not.
+def adjugate(m):
+    """The adjugate of a 3 x 3 matrix: its inverse times its determinant. As a
+    projective map it undoes `m` where `m` can be undone, and it exists where
+    `m` is singular (a plane seen edge-on), so nothing is ever inverted."""
+    (a, b, c), (d, e, f), (g, h, i) = m.tolist()
+    return np.array([[e * i - f * h, c * h - b * i, b * f - c * e],
+                     [f * g - d * i, a * i - c * g, c * d - a * f],
+                     [d * h - e * g, b * g - a * h, a * e - b * d]])
+
+
+# GL snaps vertices to a grid of at least 4 bits below the pixel
+# (SUBPIXEL_BITS): a sample this close to an edge may be covered or not.
 SNAP = 1 / 16
 
 # main(): the projection, set once; display_CB(): the camera, every frame.
 PROJECTION = perspective(45, 1.333, 1, 1000)
 CAMERA = look_at((0, 0, 600), (0, 0, 0), (0, 1, 0))
 
-# ------------------------------------------------------- test photographs
+# ------------------------------------------------------- texture lookups
+
+# A driver may add a bias to the level of detail (a control panel's
+# "texture quality"); the tests force +1, and up to this much is accepted.
+LOD_BIAS = 1
+# Bilinear filtering blends the texels whose centres lie within one texel of
+# the lookup, each reaching half a texel further.
+BILINEAR_REACH = 1.5
+
+
+def glu_size(n):
+    """The power of two that gluBuild2DMipmaps scales a side of n to: the
+    nearest, with 3 x 2^k going up."""
+    power = 1
+    while n > 1 and n != 3:
+        n, power = n >> 1, power * 2
+    return power * (4 if n == 3 else 1)
+
+
+class Colours(NamedTuple):
+    """What a pixel of a quad may show: any blend of some colours, of which
+    each channel's least and most (lo, hi: (..., 3)) and the least of the
+    channels' sum (dim: (...)), which no blend goes below."""
+    lo: np.ndarray
+    hi: np.ndarray
+    dim: np.ndarray
+
+    def certain(self):
+        """Where the colour is one colour."""
+        return (self.lo == self.hi).all(axis=-1)
+
+
+def either(*colours):
+    """What may be any of these."""
+    return Colours(np.minimum.reduce([c.lo for c in colours]), np.maximum.reduce([c.hi for c in colours]),
+                   np.minimum.reduce([c.dim for c in colours]))
 
 
 class Photo:
     """A test photograph of flat cells: columns split at fractions `us` of the
-    width, rows at fractions `ys` of the height from the top; cells[row][col]."""
+    width, rows at fractions `ys` of the height from the top; cells[row][col]
+    are (r, g, b)."""
 
     def __init__(self, width, height, us, ys, cells):
         self.width, self.height = width, height
         self.us, self.ys, self.cells = np.array(us, float), np.array(ys, float), np.array(cells, float)
 
-    def colours(self, s, t, margin):
-        """The texels at texture coordinates (s, t) (t = 0 at the bottom,
-        repeating), as an (..., 3) array; NaN within `margin` of a cell
-        boundary, where filtering blends neighbours."""
-        u, y = s % 1, 1 - t % 1
-        near = np.zeros(u.shape, bool)
-        for value, cuts in ((u, self.us), (y, self.ys)):
-            for c in (0, 1, *cuts):
-                near |= abs(value - c) < margin
-        out = self.cells[np.searchsorted(self.ys, y), np.searchsorted(self.us, u)]
-        out[near] = np.nan
-        return out
+    def changed(self, cells=None, us=None, ys=None):
+        return Photo(self.width, self.height, self.us if us is None else us, self.ys if ys is None else ys,
+                     self.cells if cells is None else cells)
+
+    def colour_range(self, s, t, hs, ht, tint):
+        """What the boxes s +- hs, t +- ht (texture coordinates: t = 0 at the
+        bottom, repeating) may blend, tinted: a Colours of (..., 3) arrays
+        over the cells they meet."""
+        rows = cells_met(1 - np.asarray(t, float), ht, self.ys)  # rows run from the top
+        cols = cells_met(np.asarray(s, float), hs, self.us)
+        lo, hi = np.full(rows.shape[:-1] + (3,), np.inf), np.full(rows.shape[:-1] + (3,), -np.inf)
+        dim = np.full(rows.shape[:-1], np.inf)
+        for colour in np.unique(self.cells.reshape(-1, 3), axis=0):
+            where = np.argwhere((self.cells == colour).all(axis=-1))
+            met = np.logical_or.reduce([rows[..., r] & cols[..., c] for r, c in where])
+            shown = colour * tint
+            lo = np.where(met[..., None], np.minimum(lo, shown), lo)
+            hi = np.where(met[..., None], np.maximum(hi, shown), hi)
+            dim = np.where(met, np.minimum(dim, shown.sum()), dim)
+        return Colours(lo, hi, dim)
+
+
+def cells_met(centre, half, cuts):
+    """Which cells of a repeating line of cells (split at `cuts`, between 0
+    and 1) the intervals centre +- half meet: (..., cells) bools. An
+    interval that is not a number meets them all."""
+    edges = np.r_[0.0, cuts, 1.0]
+    with np.errstate(invalid="ignore"):
+        lo, hi = (centre - half)[..., None], (centre + half)[..., None]
+        k = np.floor(lo)
+        met = np.zeros(lo.shape[:-1] + (len(edges) - 1,), bool)
+        for repeat in (k, k + 1):  # an interval shorter than 1 spans at most two repeats
+            met |= (lo < repeat + edges[1:]) & (hi > repeat + edges[:-1])
+        met |= ~(hi - lo < 1)  # whole repeats, or no number
+    return met
 
 
 def framed(width, height, tl=RED, tr=GREEN, bl=BLUE, br=WHITE, frame=WHITE):
@@ -99,75 +171,66 @@ def framed(width, height, tl=RED, tr=GREEN, bl=BLUE, br=WHITE, frame=WHITE):
                  [[f, f, f, f], [f, tl, tr, f], [f, bl, br, f], [f, f, f, f]])
 
 
-# Misreadings of a photograph, named for the diagnosis: (s, t) and colour maps.
-PHOTO_READINGS = {
-    "the photograph upside down": (lambda s, t: (s, -t), None),
-    "the photograph mirrored left to right": (lambda s, t: (-s, t), None),
-    "the photograph turned half a turn": (lambda s, t: (-s, -t), None),
-    "the photograph's colours inverted": (None, lambda c: 255 - c),
-    "shown once": (lambda s, t: (s / 2, t / 2), None),
-}
-
 # ------------------------------------------------------------------ scene
 
-# Misreadings of the image quad's place: off centre by half a unit.
-IMAGE_SHIFTS = {"half a unit " + " and ".join(w for w in (across, up) if w): (dx, dy)
-                for dx, across in ((-0.5, "left"), (0, ""), (0.5, "right"))
-                for dy, up in ((-0.5, "down"), (0, ""), (0.5, "up")) if dx or dy}
+
+class Quad(NamedTuple):
+    """One quadrilateral as display_CB draws it: its modelview matrix, its
+    corners in the plane z = 0 of its own coordinates in drawing order, and
+    what it shows: the photograph `repeats` times across and up, tinted by
+    `tint`, or (repeats 0) the colours of its corners blended."""
+    name: str
+    modelview: np.ndarray
+    corners: tuple
+    repeats: int = 0
+    tint: tuple = PLAIN_TINT
+    colours: tuple = ()
 
 
-class Quad:
-    """One quadrilateral as display_CB draws it: its modelview matrix and its
-    corners in the plane z = 0 of its own coordinates, in drawing order."""
+GRADIENT_COLOURS = (RED, GREEN, BLUE, YELLOW)
 
-    def __init__(self, name, modelview, corners, repeats=None):
-        self.name, self.modelview, self.repeats = name, modelview, repeats
-        self.corners = np.array(corners, float)
-        (self.x0, self.y0), (x1, _), _, (_, y3) = self.corners
-        self.dx, self.dy = x1 - self.x0, y3 - self.y0
+
+def tiled_quad(angle, tint, repeats=2):
+    """Turned -angle degrees about y at (0, 100, 100)."""
+    m = CAMERA @ translate(0, 100, 100) @ rotate(-angle, 0, 1, 0)
+    return Quad("tiled quad", m, ((-50, -50), (50, -50), (50, 50), (-50, 50)), repeats, tint)
+
+
+def gradient_quad(angle, axis=(1, 0, 0), centre_line=True, colours=GRADIENT_COLOURS):
+    """Turned angle degrees about x through its horizontal centre line at
+    (0, -100, 200)."""
+    shift = translate(0, -50, 0) if centre_line else np.eye(4)
+    m = CAMERA @ translate(0, -100, 200) @ rotate(angle, *axis) @ shift
+    return Quad("gradient quad", m, ((-50, 0), (50, 0), (50, 100), (-50, 100)), colours=colours)
+
+
+def image_quad(width, height, offset=(0, 0)):
+    """One unit a pixel, its corner at (-w / 2, -h / 2) as single-precision
+    floats, so that odd sizes lie on half units; `offset` moves it."""
+    m = CAMERA @ translate(np.float32(-width / 2.0) + offset[0], np.float32(-height / 2.0) + offset[1], 0)
+    return Quad("image quad", m, ((0, 0), (width, 0), (width, height), (0, height)), repeats=1)
 
 
 class Scene:
-    """The demo's scene at one angle in a viewport of w x h. `readings`
-    turns one object into a misreading of it, for the diagnosis:
-    {object name: how}."""
+    """The demo's scene at one angle in a viewport of w x h: its three quads
+    (by name, in drawing order), the photograph that sizes the image quad,
+    the one uploaded at start-up as the texture, and which diagonal each
+    quad is split along (GL leaves open how a quad becomes triangles: from
+    its first corner, 0, or from its second, 1)."""
 
-    def __init__(self, angle, photo, tint, w=640, h=480, texture=None, readings=None, split=0):
+    def __init__(self, angle, photo, tint, w=640, h=480, texture=None, split=0, quads=None):
         self.angle, self.photo, self.tint, self.w, self.h = angle, photo, tint, w, h
-        self.texture = texture or photo  # the photograph uploaded at start-up
-        self.readings = readings or {}
-        # GL leaves open how a quad becomes triangles: along the diagonal from
-        # its first corner (0) or from its second (1).
+        self.texture = texture or photo
         self.split = split
-        self.quads = {q.name: q for q in (self.tiled(), self.gradient(), self.image())}
+        self.quads = quads or {q.name: q for q in (tiled_quad(angle, tint), gradient_quad(angle),
+                                                   image_quad(photo.width, photo.height))}
 
-    def reading(self, name, how):
-        return Scene(self.angle, self.photo, self.tint, self.w, self.h, self.texture,
-                     {**self.readings, name: how}, self.split)
-
-    def other_split(self):
-        return Scene(self.angle, self.photo, self.tint, self.w, self.h, self.texture, self.readings,
-                     1 - self.split)
-
-    def tiled(self):
-        how, a = self.readings.get("tiled quad"), self.angle
-        a = {"other spin": -a, "one degree less": a - 1, "one degree more": a + 1}.get(how, a)
-        m = CAMERA @ translate(0, 100, 100) @ rotate(-a, 0, 1, 0)
-        return Quad("tiled quad", m, [(-50, -50), (50, -50), (50, 50), (-50, 50)], repeats=2)
-
-    def gradient(self):
-        how, a = self.readings.get("gradient quad"), self.angle
-        a = {"other tumble": -a, "one degree less": a - 1, "one degree more": a + 1}.get(how, a)
-        axis = (0, 1, 0) if how == "vertical axis" else (1, 0, 0)
-        shift = translate(0, 0, 0) if how == "bottom edge" else translate(0, -50, 0)
-        m = CAMERA @ translate(0, -100, 200) @ rotate(a, *axis) @ shift
-        return Quad("gradient quad", m, [(-50, 0), (50, 0), (50, 100), (-50, 100)])
-
-    def image(self):
-        w, h = self.photo.width, self.photo.height
-        dx, dy = IMAGE_SHIFTS.get(self.readings.get("image quad"), (0, 0))
-        m = CAMERA @ translate(np.float32(-w / 2.0) + dx, np.float32(-h / 2.0) + dy, 0)
-        return Quad("image quad", m, [(0, 0), (w, 0), (w, h), (0, h)], repeats=1)
+    def changed(self, quad=None, texture=None, split=None):
+        """The same scene with one quad drawn otherwise, another texture or
+        the other diagonal."""
+        quads = {**self.quads, quad.name: quad} if quad else self.quads
+        return Scene(self.angle, self.photo, self.tint, self.w, self.h, texture or self.texture,
+                     self.split if split is None else split, quads)
 
     # The wire box: draw_cube's unit cube, scaled.
     BOX = CAMERA @ scale(400, 300, 400)
@@ -197,20 +260,23 @@ class Scene:
     def hits(self, quad, x, y):
         """Where the rays through window points (x, y) meet the quad's plane:
         the quad's parameters a, b (0..1 from its first corner towards the
-        second and the fourth) and the window depth there, as arrays. The
-        plane z = 0 maps to the window by a 3 x 3 matrix: projection and
-        viewport of the points (X, Y, 0, 1); its inverse maps back."""
+        second and the fourth) and the window depth there, as arrays; NaN or
+        infinite where the plane is seen edge-on. The plane z = 0 maps to the
+        window by a 3 x 3 matrix (projection and viewport of the points (X,
+        Y, 0, 1)); its adjugate maps back."""
         m = (PROJECTION @ quad.modelview)[:, [0, 1, 3]]
         to_window = np.array([[self.w / 2, 0, self.w / 2], [0, self.h / 2, self.h / 2], [0, 0, 1]]) @ m[[0, 1, 3]]
-        back = np.linalg.inv(to_window)
-        u, v, k = (back[i, 0] * x + back[i, 1] * y + back[i, 2] for i in range(3))
-        px, py = u / k, v / k
-        depth = (m[2, 0] * px + m[2, 1] * py + m[2, 2]) / (m[3, 0] * px + m[3, 1] * py + m[3, 2])
-        return (px - quad.x0) / quad.dx, (py - quad.y0) / quad.dy, (depth + 1) / 2
+        back = adjugate(to_window)
+        (x0, y0), (x1, _), _, (_, y3) = quad.corners
+        with np.errstate(divide="ignore", invalid="ignore"):
+            u, v, k = (back[i, 0] * x + back[i, 1] * y + back[i, 2] for i in range(3))
+            px, py = u / k, v / k
+            depth = (m[2, 0] * px + m[2, 1] * py + m[2, 2]) / (m[3, 0] * px + m[3, 1] * py + m[3, 2])
+            return (px - x0) / (x1 - x0), (py - y0) / (y3 - y0), (depth + 1) / 2
 
     def corners(self, quad):
         """The quad's corners in window coordinates (4 x 2)."""
-        return self.window(quad.modelview, np.c_[quad.corners, np.zeros(4)])[:, :2]
+        return self.window(quad.modelview, np.c_[np.array(quad.corners, float), np.zeros(4)])[:, :2]
 
     def inside(self, quad, x, y):
         """How far window points (x, y) lie inside the quad's outline, in
@@ -219,8 +285,12 @@ class Scene:
         p = self.corners(quad)
         turn = np.sign(np.cross(p[1] - p[0], p[2] - p[1]))
         d = np.full(np.broadcast(x, y).shape, np.inf if turn else -np.inf, np.float32)
+        if not turn:
+            return d
         for (x0, y0), (x1, y1) in zip(p, np.roll(p, -1, axis=0)):
-            d = np.minimum(d, turn * ((x1 - x0) * (y - y0) - (y1 - y0) * (x - x0)) / math.hypot(x1 - x0, y1 - y0))
+            length = math.hypot(x1 - x0, y1 - y0)
+            if length > 0:
+                d = np.minimum(d, turn * ((x1 - x0) * (y - y0) - (y1 - y0) * (x - x0)) / length)
         return d
 
     def box_around(self, quads, margin):
@@ -238,16 +308,14 @@ class Scene:
         return self.inside(quad, x[None, :], y[:, None]) >= 0
 
     def raster(self, quad):
-        """The quad at every pixel centre: (covered, a, b, depth), arrays [row,
-        column]; a and b go on 4 pixels past the quad's edges, NaN beyond."""
-        box = self.box_around([quad], 4)
+        """The quad at every pixel centre: (covered, depth), arrays [row,
+        column]; depth is infinite where it does not cover."""
+        box = self.box_around([quad], 0)
         x, y = np.meshgrid(np.arange(box[1].start, box[1].stop) + 0.5, self.h - np.arange(box[0].start, box[0].stop) - 0.5)
-        covered, a, b = np.zeros((self.h, self.w), bool), *np.full((2, self.h, self.w), np.nan, np.float32)
-        depth = np.full((self.h, self.w), np.inf)
-        a[box], b[box], d = self.hits(quad, x, y)
+        covered, depth = np.zeros((self.h, self.w), bool), np.full((self.h, self.w), np.inf)
         covered[box] = self.covers(quad, box)
-        depth[box] = np.where(covered[box], d, np.inf)
-        return covered, a, b, depth
+        depth[box] = np.where(covered[box], self.hits(quad, x, y)[2], np.inf)
+        return covered, depth
 
     def samples(self, quad, rows, cols, positions):
         """Which samples at `positions` (x, y within a pixel, y up) of the
@@ -258,24 +326,49 @@ class Scene:
 
     # -------------------------------------------------------------- colours
 
-    def colours(self, name, a, b, margin):
-        """What the named quad shows at its parameters a, b (arrays): (..., 3),
-        NaN where a test photograph's cell boundary makes it uncertain."""
-        how = self.readings.get(name)
-        if name == "gradient quad":
-            c0, c1, c2, c3 = (np.array(c, float) for c in (
-                (GREEN, RED, BLUE, YELLOW) if how == "red and green swapped" else (RED, GREEN, BLUE, YELLOW)))
-            a, b = np.clip(a, 0, 1)[..., None], np.clip(b, 0, 1)[..., None]
-            if self.split == 0:  # triangles (0, 1, 2) and (0, 2, 3)
-                return np.where(a >= b, (1 - a) * c0 + (a - b) * c1 + b * c2, (1 - b) * c0 + a * c2 + (b - a) * c3)
-            return np.where(a + b <= 1, (1 - a - b) * c0 + a * c1 + b * c3,  # triangles (0, 1, 3), (1, 2, 3)
-                            (1 - b) * c1 + (a + b - 1) * c2 + (1 - a) * c3)
-        n = self.quads[name].repeats
-        s, t = a * n, b * n
-        where, colour = PHOTO_READINGS.get(how, (None, None))
-        if where:
-            s, t = where(s, t)
-        texel = self.texture.colours(s, t, margin)
-        if colour:
-            texel = colour(texel)
-        return texel * self.tint if name == "tiled quad" else texel
+    def footprint(self, quad, x, y):
+        """What a texture lookup at window points (x, y) may reach: the
+        texture coordinates s, t at the pixel centres and the half-widths
+        hs, ht of a box around them that holds every texel the lookup may
+        blend in. GL may look up anywhere in the pixel, so the box holds the
+        pixel's image (the derivatives of s and t across one pixel, measured
+        on both sides as GL takes them over 2 x 2 pixels); it chooses a
+        mipmap level from the derivatives (their sum at most, as GL's
+        approximations allow, plus a driver's bias) and blends it with the
+        next coarser, bilinearly, so the box reaches BILINEAR_REACH texels
+        of that coarser level further. Anisotropic filtering only takes finer
+        levels along the pixel's image. GLU's scaling to a power of two
+        blends neighbours within one texel of the photograph."""
+        n = quad.repeats
+        at = lambda dx, dy: tuple(v * n for v in self.hits(quad, x + dx, y + dy)[:2])
+        (s, t), steps = at(0, 0), [at(dx, dy) for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))]
+        with np.errstate(invalid="ignore"):
+            sx, tx = (np.maximum(abs(steps[0][i] - c), abs(c - steps[1][i])) for i, c in enumerate((s, t)))
+            sy, ty = (np.maximum(abs(steps[2][i] - c), abs(c - steps[3][i])) for i, c in enumerate((s, t)))
+            w0, h0 = glu_size(self.texture.width), glu_size(self.texture.height)
+            rho = np.maximum(sx, sy) * w0 + np.maximum(tx, ty) * h0
+            with np.errstate(divide="ignore"):
+                lod = np.log2(rho) + LOD_BIAS
+            top = math.log2(max(w0, h0))
+            level = np.where(lod > 0, np.minimum(np.floor(lod) + 1, top), 0)
+            level = np.where(np.isnan(lod), top, level)
+            reach = BILINEAR_REACH * 2.0 ** level
+            hs = (sx + sy) / 2 + reach / w0 + 1 / self.texture.width
+            ht = (tx + ty) / 2 + reach / h0 + 1 / self.texture.height
+        return s, t, hs, ht
+
+    def colours(self, quad, x, y):
+        """What the quad may show at window points (x, y): Colours. A
+        textured quad blends the cells its footprint meets, tinted; the
+        gradient shows its corners' colours blended at the pixel centre,
+        along the scene's diagonal."""
+        if quad.repeats:
+            return self.texture.colour_range(*self.footprint(quad, x, y), np.array(quad.tint))
+        a, b, _ = self.hits(quad, x, y)
+        c0, c1, c2, c3 = (np.array(c, float) for c in quad.colours)
+        a, b = np.clip(np.nan_to_num(a), 0, 1)[..., None], np.clip(np.nan_to_num(b), 0, 1)[..., None]
+        if self.split == 0:  # triangles (0, 1, 2) and (0, 2, 3)
+            c = np.where(a >= b, (1 - a) * c0 + (a - b) * c1 + b * c2, (1 - b) * c0 + a * c2 + (b - a) * c3)
+        else:  # triangles (0, 1, 3) and (1, 2, 3)
+            c = np.where(a + b <= 1, (1 - a - b) * c0 + a * c1 + b * c3, (1 - b) * c1 + (a + b - 1) * c2 + (1 - a) * c3)
+        return Colours(c, c, c.sum(axis=-1))

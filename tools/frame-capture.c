@@ -29,6 +29,8 @@
  *                              CAPTURE_DIR/resized.ppm and the process ends
  *                              (after 3 s without one, the frame of the moment
  *                              is saved and it ends all the same).
+ * CAPTURE_WINDOW=WxH gives the window W x H at its creation, whatever size the
+ * program asks for, as a window manager may.
  * The process ends with status 0 after the swap of frame CAPTURE_EXIT, or
  * CAPTURE_SECONDS seconds after the first swap, whichever comes first.
  *
@@ -231,6 +233,9 @@ void glutInitWindowSize(int w, int h) {
   static void (*real)(int, int);
   if (!real)
     *(void**)&real = dlsym(RTLD_NEXT, "glutInitWindowSize");
+  const char* forced = getenv("CAPTURE_WINDOW");
+  if (forced)
+    sscanf(forced, "%dx%d", &w, &h);
   window_w = w;
   window_h = h;
   real(w, h);

@@ -3,12 +3,22 @@
 good frame passes every check; the same frame altered in known ways fails,
 naming the object and the fault; and so does the real demo with a fault
 put in by tests/interpose.c, on whatever display, driver and settings this
-runs under (forced multisampling, a tiling window manager, ...).
+runs under (forced multisampling, a tiling window manager, ...). And it
+must never fail the correct program: not at any angle a window manager's
+resize may land on, in any window size it may give, and never with a
+traceback.
 
-  check_test.py KEPT   (a scratch folder kept by check.py --keep)
+  check_test.py faults KEPT   (a scratch folder kept by check.py --keep)
+  check_test.py every-frame SHADERS [WxH]
+      frames 1 to 361 of the correct program (every angle, and 1 again),
+      with the shaders in SHADERS, in a W x H window: each passes every check
+  check_test.py sizes
+      the scene's geometry seen edge-on, in window sizes from 300 to 2000
+      wide: no check raises
 
 DEMO, CAPTURE, DATA and INTERPOSE in the environment name the demo, the
 capture library, the data folder and the interposing library."""
+import multiprocessing
 import os
 import sys
 import tempfile
@@ -18,7 +28,7 @@ import numpy as np
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import check as C  # noqa: E402
 from check_frame import Frame, Look, check_frame, edge_points  # noqa: E402
-from check_scene import PROJECT_TINT, Scene  # noqa: E402
+from check_scene import PLAIN_TINT, PROJECT_TINT, Scene  # noqa: E402
 
 
 def flipped(frame, look):
@@ -44,6 +54,10 @@ def each_pixel_of(name, change):
     return alter
 
 
+def forty_levels_off(c):  # each channel 40 levels away, up where there is room
+    return np.where(c <= 215, c + 40, c - 40)
+
+
 rng = np.random.default_rng(1)
 ALTERED = (
     ("flipped", flipped, "image quad: the photograph right way up", "upside down"),
@@ -53,6 +67,8 @@ ALTERED = (
      "gradient quad: corner colours", "red and green swapped"),
     ("noise in place of the photograph", each_pixel_of("image quad", lambda c: rng.integers(0, 256, c.shape)),
      "image quad: the photograph right way up", "points off"),
+    ("the tiled quad 40 levels off", each_pixel_of("tiled quad", forty_levels_off),
+     "tiled quad: the photograph 2 x 2, right way up", "points off"),
 )
 
 # FAULT, the test photograph, the frame, the check that must fail and words
@@ -76,12 +92,17 @@ def verdict(name, problem, words):
     return 0
 
 
-def main():
-    path = os.path.join(sys.argv[1], "project", "frame-30.ppm")
+def problems(frame, scene):
+    """{check: what is wrong or why it could not judge} of the failing checks."""
+    return {r.name: r.problem or f"error: {r.error}" for r in check_frame(frame, scene) if r.problem or r.error}
+
+
+def faults(kept):
+    path = os.path.join(kept, "project", "frame-30.ppm")
     good = Frame(path)
     scene = Scene(30, C.PHOTOGRAPHS["quadrants"][0], PROJECT_TINT, good.w, good.h)
     failures = 0
-    wrong = [r for r in check_frame(good, scene) if r[1]]
+    wrong = problems(good, scene)
     if wrong:
         print(f"FAIL the unaltered frame: {wrong}")
         failures += 1
@@ -89,7 +110,7 @@ def main():
     for name, alter, check, words in ALTERED:
         frame = Frame(path)
         alter(frame, look)
-        failures += verdict(f"{name}: {check}", dict(check_frame(frame, scene))[check], words)
+        failures += verdict(f"{name}: {check}", problems(frame, scene).get(check), words)
 
     with tempfile.TemporaryDirectory() as scratch:
         run = C.Run(os.environ["DEMO"], os.environ["CAPTURE"], os.environ["DATA"], scratch)
@@ -105,12 +126,76 @@ def main():
                 failures += 1
                 continue
             f = shots[f"frame-{n}.ppm"]
-            problem = dict(check_frame(f, Scene(n, photo, PROJECT_TINT, f.w, f.h)))[check]
+            problem = problems(f, Scene(n, photo, PROJECT_TINT, f.w, f.h)).get(check)
             failures += verdict(f"FAULT={fault}: {check}", problem, words)
     total = 1 + len(ALTERED) + len(FAULTS)
     print(f"{total - failures} passed, {failures} failed")
     return 1 if failures else 0
 
 
+def judged(path):
+    """(frame number, its problems), or (number, None) for a frame drawn
+    while the window changed size."""
+    f = Frame(path)
+    tint = PLAIN_TINT if os.path.basename(os.path.dirname(path)) == "plain" else PROJECT_TINT
+    if f.unsettled():
+        return f.number, None
+    return f.number, problems(f, Scene(f.number, C.PHOTOGRAPHS["quadrants"][0], tint, f.w, f.h))
+
+
+def every_frame(shaders, size):
+    kind = "plain" if os.path.basename(shaders.rstrip("/")) == "plain" else "project"
+    label = f"every frame, {kind} shaders, {size or '640x480'}"
+    with tempfile.TemporaryDirectory() as scratch:
+        run = C.Run(os.environ["DEMO"], os.environ["CAPTURE"], shaders, scratch)
+        d = run.folder(kind, shaders)
+        run.photograph(d, "quadrants")
+        env = {"CAPTURE_FRAMES": ",".join(map(str, range(1, 362))), "CAPTURE_EXIT": "361"}
+        status, output, _, _ = run.start(d, {**env, **({"CAPTURE_WINDOW": size} if size else {})})
+        paths = [os.path.join(d, f"frame-{n}.ppm") for n in range(1, 362)]
+        if status != 0 or not all(map(os.path.exists, paths)):
+            print(f"FAIL {label}: the demo did not run: {C.demo_failed(output, status)}")
+            return 1
+        with multiprocessing.Pool() as pool:
+            results = pool.map(judged, paths)
+    angles = {n % 360 for n, p in results if p is not None}
+    bad = [(n, p) for n, p in results if p]
+    for n, p in bad:
+        print(f"  frame {n}: " + "; ".join(f"{c}: {w}" for c, w in p.items()))
+    if bad or len(angles) < 360:
+        print(f"FAIL {label}: {len(bad)} frames failed, {360 - len(angles)} angles not judged")
+        return 1
+    print(f"ok {label}: {len(results)} frames, 0 failed")
+    return 0
+
+
+# Angles at which a quad is edge-on, or a degree either side.
+EDGE_ON = (89, 90, 91, 269, 270, 271)
+
+
+def sizes():
+    """Cheap: the scene's geometry alone, no frame: each quad's pixels,
+    parameters and colours (texture footprints) over the window."""
+    failures, tried = 0, 0
+    photo = C.PHOTOGRAPHS["quadrants"][0]
+    for w in range(300, 2001, 100):
+        for h in range(200, 1201, 100):
+            x, y = (g.ravel() + 0.5 for g in np.mgrid[0:w:w / 40, 0:h:h / 30])
+            for angle in EDGE_ON:
+                scene = Scene(angle, photo, PROJECT_TINT, w, h)
+                tried += 1
+                try:
+                    for quad in scene.quads.values():
+                        scene.covers(quad, scene.box_around([quad], 4))
+                        scene.hits(quad, x, y)
+                        scene.colours(quad, x, y)
+                except Exception as e:  # noqa: BLE001 - the fault this looks for
+                    print(f"FAIL {w} x {h} at {angle} degrees: {type(e).__name__}: {e}")
+                    failures += 1
+    print(f"{'FAIL' if failures else 'ok'} sizes: {failures} of {tried} scenes raised")
+    return 1 if failures else 0
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    mode, args = sys.argv[1], sys.argv[2:]
+    sys.exit({"faults": faults, "every-frame": lambda s, size=None: every_frame(s, size), "sizes": sizes}[mode](*args))

@@ -5,11 +5,15 @@
 # driver's control panel forces it, 2x and 4x; a 16-bit visual with texture
 # quality forced (bilinear, anisotropic, a level-of-detail bias); a tiling
 # window manager (i3) that gives the window its tile as soon as it is
-# mapped. On llvmpipe, under 4x and under i3 the checker's own test then
-# alters a good frame and puts faults into the real demo (check_test.py),
-# and each must fail, named. Last, a context without OpenGL 2.0 must be one
-# FAIL line with the demo's message, not a crash of the checker. The
-# sanitizer build runs llvmpipe and its faults, and the last case.
+# mapped; a 1000 x 700 window. On llvmpipe, under 4x and under i3 the
+# checker's own test then alters a good frame and puts faults into the real
+# demo (check_test.py), and each must fail, named. On llvmpipe every frame
+# of a whole turn must pass, with both shader sets and in other window
+# sizes, whichever frame a window manager's resize lands on; and the
+# scene's geometry must hold in any window size. Last, a context without
+# OpenGL 2.0 must be one FAIL line with the demo's message, not a crash of
+# the checker. The sanitizer build runs llvmpipe and its faults, and the
+# last case.
 . "$(dirname "$0")/harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
@@ -30,15 +34,29 @@ passes() {
 faults_fail() {
   name=$1
   shift
-  env "$@" $python "$(dirname "$0")/check_test.py" "$work/$name" >"$work/stdout" 2>&1 ||
+  env "$@" $python "$(dirname "$0")/check_test.py" faults "$work/$name" >"$work/stdout" 2>&1 ||
     fail "$name: the checker's own test"
   echo "ok $name, faults: $(tail -n 1 "$work/stdout")"
+}
+
+# every_frame SHADERS [WxH]: every frame of a turn passes, in that window.
+every_frame() {
+  $python "$(dirname "$0")/check_test.py" every-frame "$@" >"$work/stdout" 2>&1 ||
+    fail "every frame with $*"
+  tail -n 1 "$work/stdout"
 }
 
 passes llvmpipe
 grep -q '^renderer: llvmpipe' "$work/stdout" || fail "the checks did not run on llvmpipe"
 faults_fail llvmpipe
 if [ "$SANITIZED" != ON ]; then
+  $python "$(dirname "$0")/check_test.py" sizes >"$work/stdout" 2>&1 || fail "the scene in other window sizes"
+  tail -n 1 "$work/stdout"
+  every_frame "$DATA"
+  every_frame "$TOOLS/plain"
+  every_frame "$DATA" 800x300
+  every_frame "$DATA" 1000x700
+  passes 1000x700 CAPTURE_WINDOW=1000x700
   passes softpipe GALLIUM_DRIVER=softpipe
   grep -q '^renderer: softpipe' "$work/stdout" || fail "the checks did not run on softpipe"
   # Forced antialiasing gets what the X server offers (llvmpipe: 4 samples);
