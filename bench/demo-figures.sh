@@ -6,7 +6,7 @@ set -eu
 export LIBGL_ALWAYS_SOFTWARE=1
 runs=${RUNS:-21}
 work=$(mktemp -d)
-. "$(dirname "$0")/../scripts/xvfb.sh"
+. "$(dirname "$0")/../scripts/lib/xvfb.sh"
 xvfb_pid=""
 trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
 start_xvfb "$work"

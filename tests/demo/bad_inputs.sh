@@ -2,7 +2,7 @@
 # Every kind of bad or unusual input, run through the real program: each ends
 # as documented (status, message) or runs on drawing frames, and none kills
 # it with a signal. The sanitizer build runs this same table under ASan/UBSan.
-. "$(dirname "$0")/harness.sh"
+. "$(dirname "$0")/../harness.sh"
 start_x
 
 # The frame-capture library ends a running demo with status 0 after frame 5:

@@ -3,7 +3,7 @@
 # lower-case q, s and l are commands, s saves the raster as it is in memory
 # (flipped by the upload, as decoded after l), and a failed reload leaves
 # nothing to save or draw without harming the running program.
-. "$(dirname "$0")/harness.sh"
+. "$(dirname "$0")/../harness.sh"
 use_data vertex1.glsl fragment1.glsl vertex2.glsl fragment2.glsl
 # Top and bottom halves differ, so a flip shows.
 make_jpeg -size 64x48 xc:black -fill red -draw 'rectangle 0,0 63,23' \

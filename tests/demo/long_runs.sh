@@ -2,7 +2,7 @@
 # Long use: a thousand l/s presses leave memory and descriptors flat and every
 # saved file whole; 100,000 frames later the animation still turns; a close
 # request from the window manager ends the program cleanly.
-. "$(dirname "$0")/harness.sh"
+. "$(dirname "$0")/../harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
 use_data

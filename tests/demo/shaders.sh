@@ -1,7 +1,7 @@
 #!/bin/sh
 # The shipped shaders are valid GLSL 1.10 for an independent compiler, and
 # compile and link on Mesa with the names the scene looks up where it needs them.
-. "$(dirname "$0")/harness.sh"
+. "$(dirname "$0")/../harness.sh"
 
 for f in vertex1 fragment1 vertex2 fragment2; do
   case $f in vertex*) stage=vert ;; *) stage=frag ;; esac

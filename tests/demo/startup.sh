@@ -2,7 +2,7 @@
 # What a start prints is exact: the GLEW line, each shader's source as it
 # stands in its file (with any compile log), then the two link logs, in
 # order; and a context without OpenGL 2.0 is refused with status 255.
-. "$(dirname "$0")/harness.sh"
+. "$(dirname "$0")/../harness.sh"
 use_data
 start_x
 

@@ -2,33 +2,46 @@
 """The frame checker must say what is wrong, not only that something is: a
 good frame passes every check; the same frame altered in known ways fails,
 naming the object and the fault; and so does the real demo with a fault
-put in by tests/interpose.c, on whatever display, driver and settings this
-runs under (forced multisampling, a tiling window manager, ...). And it
+put in by tests/check/interpose.c, on whatever display, driver and settings
+this runs under (forced multisampling, a tiling window manager, ...). And it
 must never fail the correct program: not at any angle a window manager's
 resize may land on, in any window size it may give, and never with a
-traceback.
+traceback. Its report must show what its lines say.
 
-  check_test.py faults KEPT   (a scratch folder kept by check.py --keep)
+  check_test.py faults KEPT   (a scratch folder kept by --keep)
   check_test.py every-frame SHADERS [WxH]
       frames 1 to 361 of the correct program (every angle, and 1 again),
       with the shaders in SHADERS, in a W x H window: each passes every check
   check_test.py sizes
       the scene's geometry seen edge-on, in window sizes from 300 to 2000
       wide: no check raises
+  check_test.py report DIR OUTPUT [--browser]
+      the report in DIR of a run that printed OUTPUT names every check, has
+      a picture of each, marks nothing where the run passed and, for the
+      faults the run was given (FAULT=other-spin,box-edge), marks pixels
+      where its FAIL lines say; with --browser, Chromium shows its pictures
 
 DEMO, CAPTURE, DATA and INTERPOSE in the environment name the demo, the
-capture library, the data folder and the interposing library."""
+capture library, the data folder and the interposing library; the checker
+is the package check (PYTHONPATH holds the project's root)."""
+import base64
+import io
 import multiprocessing
 import os
+import re
+import subprocess
 import sys
 import tempfile
 
 import numpy as np
+from PIL import Image
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import check as C  # noqa: E402
-from check_frame import Frame, Look, check_frame, edge_points  # noqa: E402
-from check_scene import PLAIN_TINT, PROJECT_TINT, Scene  # noqa: E402
+from check import report
+from check import run as C
+from check.frame import Frame, Look, check_frame, edge_points
+from check.misreadings import OUTLINES
+from check.photographs import PHOTOGRAPHS
+from check.scene import PLAIN_TINT, PROJECT_TINT, Scene
 
 
 def flipped(frame, look):
@@ -94,13 +107,14 @@ def verdict(name, problem, words):
 
 def problems(frame, scene):
     """{check: what is wrong or why it could not judge} of the failing checks."""
-    return {r.name: r.problem or f"error: {r.error}" for r in check_frame(frame, scene) if r.problem or r.error}
+    return {r.name: r.problem.says if r.problem else f"error: {r.error}"
+            for r in check_frame(frame, scene) if r.problem or r.error}
 
 
 def faults(kept):
     path = os.path.join(kept, "project", "frame-30.ppm")
     good = Frame(path)
-    scene = Scene(30, C.PHOTOGRAPHS["quadrants"][0], PROJECT_TINT, good.w, good.h)
+    scene = Scene(30, PHOTOGRAPHS["quadrants"][0], PROJECT_TINT, good.w, good.h)
     failures = 0
     wrong = problems(good, scene)
     if wrong:
@@ -140,7 +154,7 @@ def judged(path):
     tint = PLAIN_TINT if os.path.basename(os.path.dirname(path)) == "plain" else PROJECT_TINT
     if f.unsettled():
         return f.number, None
-    return f.number, problems(f, Scene(f.number, C.PHOTOGRAPHS["quadrants"][0], tint, f.w, f.h))
+    return f.number, problems(f, Scene(f.number, PHOTOGRAPHS["quadrants"][0], tint, f.w, f.h))
 
 
 def every_frame(shaders, size):
@@ -177,7 +191,7 @@ def sizes():
     """Cheap: the scene's geometry alone, no frame: each quad's pixels,
     parameters and colours (texture footprints) over the window."""
     failures, tried = 0, 0
-    photo = C.PHOTOGRAPHS["quadrants"][0]
+    photo = PHOTOGRAPHS["quadrants"][0]
     for w in range(300, 2001, 100):
         for h in range(200, 1201, 100):
             x, y = (g.ravel() + 0.5 for g in np.mgrid[0:w:w / 40, 0:h:h / 30])
@@ -196,6 +210,104 @@ def sizes():
     return 1 if failures else 0
 
 
+VERDICT = re.compile(r"^(ok|FAIL|skip|error) (.*)$")
+
+
+def marks(image):
+    """Where a picture marks pixels that disagree: (rows, columns)."""
+    return np.nonzero((np.asarray(image.convert("RGB")) == report.MARK).all(axis=2))
+
+
+def pictures(page):
+    """The pictures embedded in a report page, in order."""
+    return [Image.open(io.BytesIO(base64.b64decode(d))) for d in re.findall(r'src="data:image/png;base64,([^"]+)"', page)]
+
+
+def report_test(folder, output, *browser):
+    failures = []
+    with open(output) as f:
+        lines = [l.rstrip("\n") for l in f if VERDICT.match(l)]
+    with open(output) as f:
+        named = [l.split(": ", 1)[1].strip() for l in f if l.startswith("report: ")]
+    page_path = os.path.join(folder, "report.html")
+    if named != [page_path] or not os.path.exists(page_path):
+        return print(f"FAIL report: the run named {named}, expected {page_path}") or 1
+    with open(page_path) as f:
+        page = f.read()
+    failures += [f"the report does not name: {l}" for l in lines if html_escape(l) not in page]
+    if len(pictures(page)) < sum(not l.startswith("skip") for l in lines):
+        failures.append(f"{len(pictures(page))} pictures for {len(lines)} lines")
+    pngs = sorted(n for n in os.listdir(folder) if n.endswith(".png"))
+    failing = [(i, l) for i, l in enumerate(lines, 1) if l.startswith("FAIL ")]
+    if [n[:2] for n in pngs] != [f"{i:02d}" for i, _ in failing]:
+        failures.append(f"PNGs {pngs} for the FAIL lines {[i for i, _ in failing]}")
+    if not failing:
+        marked = sum(len(marks(p)[0]) for p in pictures(page))
+        if marked:
+            failures.append(f"a correct run's report marks {marked} pixels")
+    for (i, line), name in zip(failing, pngs):
+        failures += where_said(line, Image.open(os.path.join(folder, name)))
+    if browser:
+        failures += shown_in_browser(page_path)
+    for f in failures:
+        print(f"FAIL report: {f}")
+    print(f"{'FAIL' if failures else 'ok'} report: {len(lines)} checks, {len(failing)} failing pictures")
+    return 1 if failures else 0
+
+
+def html_escape(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def where_said(line, image):
+    """The marks of a failing check's picture lie where its line says: along
+    a box edge it names, or around the quad whose turn it names (in the
+    640 x 480 frames: all but the one after the resize)."""
+    if image.width <= 640:
+        return [f"no zoom beside the frame: {line}"]
+    if "after a resize" in line:
+        return []
+    rows, cols = marks(image.crop((0, 0, 640, 480)))  # the frame, at its size, top left
+    ends = re.search(r"from \((\d+), (\d+)\) to \((\d+), (\d+)\)", line)
+    if ends and "edge missing" in line:
+        (x0, y0, x1, y1) = (int(v) for v in ends.groups())
+        far = (abs(cols - (x0 + x1) / 2) > abs(x1 - x0) / 2 + 4) | (abs(rows - (y0 + y1) / 2) > abs(y1 - y0) / 2 + 4)
+        if len(rows) == 0 or far.any():
+            return [f"{len(rows)} marks, {far.sum()} away from the edge: {line}"]
+    counter = OUTLINES["tiled quad"][2].says
+    if counter in line:
+        n = int(re.search(r"frame (\d+)", line).group(1))
+        scene = Scene(n, PHOTOGRAPHS["quadrants"][0], PROJECT_TINT)
+        spun = OUTLINES["tiled quad"][2].scene(scene)
+        corners = np.concatenate([s.corners(s.quads["tiled quad"]) for s in (scene, spun)])
+        x0, x1, y0, y1 = corners[:, 0].min(), corners[:, 0].max(), 480 - corners[:, 1].max(), 480 - corners[:, 1].min()
+        far = (cols < x0 - 3) | (cols > x1 + 3) | (rows < y0 - 3) | (rows > y1 + 3)
+        if len(rows) == 0 or far.any():
+            return [f"{len(rows)} marks, {far.sum()} away from the tiled quad: {line}"]
+    return []
+
+
+def shown_in_browser(page_path):
+    """Chromium, headless, shows the page with its pictures: the frames' black
+    and the box's green fill a good part of a screenshot of its top."""
+    with tempfile.TemporaryDirectory() as scratch:
+        shot = os.path.join(scratch, "shot.png")
+        subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                        "--hide-scrollbars", "--no-first-run", "--disable-background-networking",
+                        "--disable-component-update", "--disable-sync", "--disable-quic",
+                        f"--user-data-dir={scratch}/profile", "--window-size=1100,1600", f"--screenshot={shot}",
+                        "file://" + page_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        if not os.path.exists(shot):
+            return ["Chromium took no screenshot"]
+        pixels = np.asarray(Image.open(shot).convert("RGB")).astype(int)
+    black = (pixels.max(axis=2) < 16).mean()
+    green = ((pixels[..., 1] > 150) & (pixels[..., 0] < 100) & (pixels[..., 2] < 100)).sum()
+    if black < 0.15 or green < 100:
+        return [f"the browser shows no pictures: {black:.0%} of the screenshot black, {green} green pixels"]
+    return []
+
+
 if __name__ == "__main__":
     mode, args = sys.argv[1], sys.argv[2:]
-    sys.exit({"faults": faults, "every-frame": lambda s, size=None: every_frame(s, size), "sizes": sizes}[mode](*args))
+    sys.exit({"faults": faults, "every-frame": lambda s, size=None: every_frame(s, size), "sizes": sizes,
+              "report": lambda d, out, *b: report_test(d, out, *b)}[mode](*args))

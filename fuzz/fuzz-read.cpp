@@ -1,7 +1,7 @@
 // Takes one file through everything the project does to a photograph: the
 // read, both flips and a whole reversal, a float raster and its copy, and a
 // write back. Built with the sanitizers and AFL++'s instrumentation by
-// tools/fuzz; any signal it ends with is a fault of ours.
+// fuzz/fuzz; any signal it ends with is a fault of ours.
 //   fuzz_read FILE [OUTPUT.jpg]   (the output goes to /dev/null by default)
 // Status 0 after a write, 1 when FILE cannot be opened, or libjpeg's or the
 // reader's own failure status.

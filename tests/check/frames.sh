@@ -1,6 +1,6 @@
 #!/bin/sh
 # What the window shows, object by object, through the same checker as
-# scripts/check (tools/check.py), on the kinds of correct machine that can be
+# scripts/check (the package check/), on the kinds of correct machine that can be
 # made here; each must pass: llvmpipe; softpipe; antialiasing forced as a
 # driver's control panel forces it, 2x and 4x; a 16-bit visual with texture
 # quality forced (bilinear, anisotropic, a level-of-detail bias); a tiling
@@ -10,22 +10,23 @@
 # demo (check_test.py), and each must fail, named. On llvmpipe every frame
 # of a whole turn must pass, with both shader sets and in other window
 # sizes, whichever frame a window manager's resize lands on; and the
-# scene's geometry must hold in any window size. Last, a context without
-# OpenGL 2.0 must be one FAIL line with the demo's message, not a crash of
-# the checker. The sanitizer build runs llvmpipe and its faults, and the
-# last case.
-. "$(dirname "$0")/harness.sh"
+# scene's geometry must hold in any window size. The report of a correct
+# run marks nothing; that of a run with faults marks where its lines say,
+# and a browser shows it. Last, a context without OpenGL 2.0 must be one
+# FAIL line with the demo's message, not a crash of the checker. The
+# sanitizer build runs llvmpipe and its faults, and the last case.
+. "$(dirname "$0")/../harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
-check() { $python "$TOOLS/check.py" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" "$@"; }
+check() { $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" "$@"; }
 
 # passes NAME VAR=VALUE...: the checker passes the correct program there,
-# keeping its frames in $work/NAME.
+# keeping its frames in $work/NAME and its report in $work/NAME-report.
 passes() {
   name=$1
   shift
-  env "$@" $python "$TOOLS/check.py" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep "$work/$name" \
-    >"$work/stdout" 2>&1 || fail "$name: the frame checks"
+  env "$@" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep "$work/$name" \
+    --report "$work/$name-report" >"$work/stdout" 2>&1 || fail "$name: the frame checks"
   tail -n 1 "$work/stdout" | grep -Eq '^[1-9][0-9]* passed, 0 failed' || fail "$name: no closing line"
   echo "ok $name: $(tail -n 1 "$work/stdout")"
 }
@@ -48,12 +49,25 @@ every_frame() {
 
 passes llvmpipe
 grep -q '^renderer: llvmpipe' "$work/stdout" || fail "the checks did not run on llvmpipe"
+cp "$work/stdout" "$work/llvmpipe.out"
 faults_fail llvmpipe
 if [ "$SANITIZED" != ON ]; then
+  # The report of the correct run, then of the demo with two faults.
+  $python "$(dirname "$0")/check_test.py" report "$work/llvmpipe-report" "$work/llvmpipe.out" >"$work/stdout" 2>&1 ||
+    fail "the report of a correct run"
+  tail -n 1 "$work/stdout"
+  status=0
+  LD_PRELOAD="$INTERPOSE" FAULT=other-spin,box-edge check --report "$work/faults-report" >"$work/faults.out" 2>&1 ||
+    status=$?
+  [ "$status" -eq 1 ] || fail "with two faults the checker ended with status $status, expected 1"
+  $python "$(dirname "$0")/check_test.py" report "$work/faults-report" "$work/faults.out" --browser \
+    >"$work/stdout" 2>&1 || fail "the report of a run with faults"
+  tail -n 1 "$work/stdout"
+
   $python "$(dirname "$0")/check_test.py" sizes >"$work/stdout" 2>&1 || fail "the scene in other window sizes"
   tail -n 1 "$work/stdout"
   every_frame "$DATA"
-  every_frame "$TOOLS/plain"
+  every_frame "$PLAIN"
   every_frame "$DATA" 800x300
   every_frame "$DATA" 1000x700
   passes 1000x700 CAPTURE_WINDOW=1000x700

@@ -1,4 +1,4 @@
-"""The checks of one captured frame against the scene (check_scene.py).
+"""The checks of one captured frame against the scene (scene.py).
 
 A pixel is judged by coverage: the share of an object's colour that it
 holds over the black background, from 0 (nothing) to 1 (the object alone).
@@ -6,15 +6,19 @@ Without multisampling GL covers exactly the pixels whose centres lie inside;
 with it, the samples inside, resolved into the pixel in a way GL leaves
 open. Outlines are compared where nothing else comes within 2 pixels, so
 that what lies beyond an edge is the black background. A colour is asserted
-only where it is certain: on a textured quad, where every texel the lookup
-may blend in has one colour (check_scene.Scene.footprint)."""
+as the range of what the quad may show there: on a textured quad, any blend
+of the texels its lookup may reach (scene.Scene.footprint).
+
+Each check gives None or a Problem: what the user reads, and the evidence
+the report draws: the pixels that disagree, the place the words name, and
+the misread scene that fits, where one does."""
 import re
 from typing import NamedTuple
 
 import numpy as np
 
-from check_misreadings import ANGLES, COLOURS, OUTLINES
-from check_scene import SNAP, Colours, either
+from .misreadings import ANGLES, COLOURS, OUTLINES
+from .scene import SNAP, Colours, either
 
 # Levels a channel may differ from the colour expected: three steps of a
 # 16-bit visual's 5 bits a channel (its rounding and a dither), and the
@@ -47,6 +51,36 @@ STANDARD_POSITIONS = {2: [(0.75, 0.25), (0.25, 0.75)],
 # Ways a driver resolves samples into a pixel: weights and a curve (1 / 2.2:
 # the mean of their light, gamma-correct).
 GAMMA = 1 / 2.2
+# Outlines and colours are judged where nothing else comes this near (the
+# box's lines, other quads, other outlines), in pixels.
+APART = 2
+# Colours are read every COLOUR_GRID pixels inside a quad.
+COLOUR_GRID = 3
+# Where quads overlap, every DEPTH_GRID pixels.
+DEPTH_GRID = 4
+# The depth test is judged on at least this many points, and fails when more
+# than a third of them show what it should hide.
+DEPTH_POINTS = 6
+# Misses of the box's lines and of the clear colour below this many points
+# are a dither's or a line end's.
+FEW_POINTS = 3
+# A line's pixels have their centres within this of its exact line: half a
+# pixel, and a pixel more for multisampled and smoothed lines.
+LINE_REACH = 1.5
+# A box edge is hidden where a quad lies nearer by more than rounding, in
+# window depth (0..1).
+DEPTH_APART = 1e-6
+EMPTY = np.zeros(0, int)
+
+
+class Problem(NamedTuple):
+    """What a check found wrong: the words, and the evidence."""
+    says: str
+    rows: np.ndarray = EMPTY  # the pixels that disagree
+    cols: np.ndarray = EMPTY
+    at: tuple = None  # (column, row) of the place the words name
+    misread: object = None  # the scene as misread, where a misreading fits
+    quads: tuple = ()  # the quads of it that differ from the scene
 
 
 class Frame:
@@ -104,8 +138,8 @@ def band(mask):
 
 
 def grid(look, step):
-    """Points every `step` pixels, at least 2 pixels from any outline and from
-    the box's lines: (rows, columns)."""
+    """Points every `step` pixels, at least APART pixels from any outline and
+    from the box's lines: (rows, columns)."""
     rows, cols = (g.ravel() for g in np.mgrid[:look.scene.h:step, :look.scene.w:step])
     keep = ~look.edges[rows, cols]
     return rows[keep], cols[keep]
@@ -145,6 +179,8 @@ class Fit(NamedTuple):
     rows: np.ndarray  # where the stray pixels lie
     cols: np.ndarray
     outside: np.ndarray  # whether each lies outside the outline
+    off_rows: np.ndarray  # every pixel off by more than half, the outline's band included
+    off_cols: np.ndarray
 
 
 class Case(NamedTuple):
@@ -170,11 +206,11 @@ class Look:
         for name, (_, depth) in self.raster.items():
             nearer = depth < self.depth
             self.front[nearer], self.depth[nearer] = name, depth[nearer]
-        self.lines = self.line_mask(1.5)
+        self.lines = self.line_mask(LINE_REACH)
         self.green = line_green(frame.pixels)
         covered = [r[0] for r in self.raster.values()]
-        self.near = {n: grow(r[0], 2) for n, r in self.raster.items()}
-        self.clear = ~(grow(np.logical_or.reduce(covered), 3) | grow(self.lines, 2))
+        self.near = {n: grow(r[0], APART) for n, r in self.raster.items()}
+        self.clear = ~(grow(np.logical_or.reduce(covered), APART + 1) | grow(self.lines, APART))
         self.edges = np.logical_or.reduce([self.lines] + [grow(band(c)) for c in covered])
         self.fits = self.outlines()
 
@@ -198,8 +234,8 @@ class Look:
         scenes = {None: self.scene, **{m: m.scene(self.scene) for m in OUTLINES[name]}}
         box = self.scene.box_around([s.quads[name] for s in scenes.values()], 6)
         covers = {how: s.covers(s.quads[name], box) for how, s in scenes.items()}
-        # Within 3 of the outlines, not within 2 of anything else.
-        region = grow(np.logical_or.reduce(list(covers.values())), 3) & ~grow(self.lines[box], 1)
+        # Beyond the outlines by more than APART, not within APART of anything else.
+        region = grow(np.logical_or.reduce(list(covers.values())), APART + 1) & ~grow(self.lines[box], 1)
         for other, near in self.near.items():
             if other != name:
                 region &= ~near[box]
@@ -246,8 +282,9 @@ class Look:
             for how, c in by_reading.items():
                 miss = outside(c, best)
                 stray = (miss > 0.5) & ~c.on
+                off = miss > 0.5
                 fits[name][how] = Fit(int(stray.sum()), float(miss.sum()), c.rows[stray], c.cols[stray],
-                                      ~c.inside[stray])
+                                      ~c.inside[stray], c.rows[off], c.cols[off])
         return fits
 
 
@@ -272,15 +309,21 @@ def better_reading(fits, readings):
     return None
 
 
+def around(rows, cols):
+    return (int(np.median(cols)), int(np.median(rows))) if len(rows) else None
+
+
 def check_outline(look, name):
     fits = look.fits[name]
     how = better_reading(fits, OUTLINES[name])
-    if how:
-        return how.says
     fit = fits[None]
+    if how:
+        return Problem(how.says, fit.off_rows, fit.off_cols, around(fit.off_rows, fit.off_cols),
+                       how.scene(look.scene), (name,))
     if fit.stray > STRAY_PIXELS:
         kind = "drawn outside its outline" if fit.outside.mean() >= 0.5 else "missing inside its outline"
-        return f"{fit.stray} pixels {kind}, around ({int(np.median(fit.cols))}, {int(np.median(fit.rows))})"
+        at = around(fit.rows, fit.cols)
+        return Problem(f"{fit.stray} pixels {kind}, around ({at[0]}, {at[1]})", fit.rows, fit.cols, at)
     return None
 
 
@@ -289,11 +332,16 @@ def check_angle(look):
     both = {None: [look.fits[n][None] for n in ("tiled quad", "gradient quad")]}
     for off, misreadings in ANGLES.items():
         both[off] = [look.fits[m_name][m] for m_name, m in zip(("tiled quad", "gradient quad"), misreadings)]
-    summed = {how: Fit(sum(f.stray for f in fits), sum(f.residual for f in fits), *([None] * 3))
+    summed = {how: Fit(sum(f.stray for f in fits), sum(f.residual for f in fits), *([None] * 5))
               for how, fits in both.items()}
     off = better_reading(summed, tuple(ANGLES))
     if off:
-        return f"drawn at {look.scene.angle + off} degrees, expected {look.scene.angle}"
+        scene = look.scene
+        for m in ANGLES[off]:
+            scene = m.scene(scene)
+        rows, cols = (np.concatenate([getattr(f, k) for f in both[None]]) for k in ("off_rows", "off_cols"))
+        return Problem(f"drawn at {look.scene.angle + off} degrees, expected {look.scene.angle}", rows, cols,
+                       around(rows, cols), scene, ("tiled quad", "gradient quad"))
     return None
 
 
@@ -315,41 +363,49 @@ def rgb_range(lo, hi):
     return rgb(lo) if (lo == hi).all() else f"between {rgb(lo)} and {rgb(hi)}"
 
 
+class Misses(NamedTuple):
+    tested: int
+    missed: int
+    rows: np.ndarray  # the points missed
+    cols: np.ndarray
+    first: str  # the first of them, in words
+
+
 def misses(look, scene, names, rows, cols, tolerance):
-    """(tested, missed, first miss) of the frame's colours at the points: a
-    point misses when a channel lies further than `tolerance` outside what
-    the quad may show there; whichever way the quads are split into
-    triangles fits better."""
-    got, out = look.frame.pixels[rows, cols], [(0, 0, None)]
+    """The frame's colours at the points against the scene: a point misses
+    when a channel lies further than `tolerance` outside what the quad may
+    show there; whichever way the quads are split into triangles fits
+    better."""
+    got, out = look.frame.pixels[rows, cols], []
     for s in (scene, scene.changed(split=1 - scene.split)) if len(rows) else ():
         want = expected(s, names, rows, cols)
         known = np.isfinite(want.lo).all(axis=1)
         with np.errstate(invalid="ignore"):
             miss = known & ((got < want.lo - tolerance) | (got > want.hi + tolerance)).any(axis=1)
         i = np.argmax(miss)
-        out.append((int(known.sum()), int(miss.sum()),
-                    f"({cols[i]}, {rows[i]}) is {rgb(got[i])}, expected about {rgb_range(want.lo[i], want.hi[i])}"))
-    return min(out[1:] or out, key=lambda r: r[1] - r[0] * 0.1)
+        out.append(Misses(int(known.sum()), int(miss.sum()), rows[miss], cols[miss],
+                          f"({cols[i]}, {rows[i]}) is {rgb(got[i])}, expected about {rgb_range(want.lo[i], want.hi[i])}"))
+    return min(out, key=lambda r: r.missed - r.tested * COLOUR_MISSES, default=Misses(0, 0, EMPTY, EMPTY, ""))
 
 
-def too_many(missed, tested):
-    return tested > 0 and missed > tested * COLOUR_MISSES
+def too_many(m):
+    return m.tested > 0 and m.missed > m.tested * COLOUR_MISSES
 
 
 def check_colours(look, name):
-    """Colours every 3 pixels inside the quad, where they are certain; the
-    misreadings for the diagnosis."""
-    rows, cols = grid(look, 3)
+    """Colours every COLOUR_GRID pixels inside the quad; the misreadings for
+    the diagnosis."""
+    rows, cols = grid(look, COLOUR_GRID)
     keep = look.front[rows, cols] == name
     at = (np.full(keep.sum(), name, object), rows[keep], cols[keep], TOLERANCE[name])
-    tested, missed, first = misses(look, look.scene, *at)
-    if not too_many(missed, tested):
+    found = misses(look, look.scene, *at)
+    if not too_many(found):
         return None
+    evidence = (found.rows, found.cols, (found.cols[0], found.rows[0]))
     for m in COLOURS[name]:
-        t, missed_there, _ = misses(look, m.scene(look.scene), *at)
-        if t and not too_many(missed_there, t):
-            return m.says
-    return f"{missed} of {tested} points off, e.g. {first}"
+        if not too_many(misses(look, m.scene(look.scene), *at)):
+            return Problem(m.says, *evidence)
+    return Problem(f"{found.missed} of {found.tested} points off, e.g. {found.first}", *evidence)
 
 
 # ------------------------------------------------------- box, clear, depth
@@ -368,7 +424,11 @@ def line_green(c):
     return (c[..., 1] >= LINE_GREEN) & (c[..., 0] <= c[..., 1] / 2) & (c[..., 2] <= c[..., 1] / 2)
 
 
-def edge_points(look, a, b, n=24):
+# Points along each box edge where its green is looked for.
+EDGE_POINTS = 24
+
+
+def edge_points(look, a, b, n=EDGE_POINTS):
     """n points along a box edge, within the frame: columns, rows, depths."""
     t = (np.arange(n) + 0.5) / n
     x, y, depth = look.scene.window(look.scene.BOX, np.outer(1 - t, a) + np.outer(t, b)).T
@@ -385,56 +445,65 @@ def check_box(look):
     """Each of the 12 edges is green where it shows (away from the quads,
     the depth test's business); no green line where the box has none."""
     s = look.scene
-    near_quads = np.logical_or.reduce([grow(r[0], 3) for r in look.raster.values()])
+    near_quads = np.logical_or.reduce([grow(r[0], APART + 1) for r in look.raster.values()])
     for name, a, b in s.box():
         c, r, _ = edge_points(look, a, b)
         shown = ~near_quads[r, c]
-        if shown.sum() >= 4 and near_green(look, c[shown], r[shown]).sum() < shown.sum() * EDGE_SHOWN:
+        green = near_green(look, c[shown], r[shown])
+        if shown.sum() > FEW_POINTS and green.sum() < shown.sum() * EDGE_SHOWN:
             ends = [rgb(p) for p in s.window(s.BOX, [a, b])[:, :2] * (1, -1) + (0, s.h)]
-            return f"{name} edge missing: no green along it from {ends[0]} to {ends[1]}"
+            rows, cols = r[shown][~green], c[shown][~green]
+            return Problem(f"{name} edge missing: no green along it from {ends[0]} to {ends[1]}", rows, cols,
+                           around(rows, cols))
     stray = background_misses(look, look.green)
-    return f"a green line where the box has no edge, {stray}" if stray else None
+    return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}")
 
 
 def background_misses(look, wrong):
-    """Points every 3 pixels where the scene leaves the window clear and the
-    frame has something `wrong` (a mask)."""
-    rows, cols = (g.ravel() for g in np.mgrid[:look.scene.h:3, :look.scene.w:3])
+    """Points every COLOUR_GRID pixels where the scene leaves the window clear
+    and the frame has something `wrong` (a mask): a Problem or None."""
+    rows, cols = (g.ravel() for g in np.mgrid[:look.scene.h:COLOUR_GRID, :look.scene.w:COLOUR_GRID])
     bad = look.clear[rows, cols] & wrong[rows, cols]
-    if bad.sum() < 3:
+    if bad.sum() < FEW_POINTS:
         return None
     i = np.nonzero(bad)[0][bad.sum() // 2]
-    return f"{bad.sum()} points, e.g. ({cols[i]}, {rows[i]}) is {rgb(look.frame.pixels[rows[i], cols[i]])}"
+    return Problem(f"{bad.sum()} points, e.g. ({cols[i]}, {rows[i]}) is {rgb(look.frame.pixels[rows[i], cols[i]])}",
+                   rows[bad], cols[bad], (cols[i], rows[i]))
 
 
 def check_clear(look):
     miss = background_misses(look, (look.frame.pixels.max(axis=2) > CLEAR) & ~look.green)
-    return f"not black where nothing is drawn: {miss}" if miss else None
+    return miss and miss._replace(says=f"not black where nothing is drawn: {miss.says}")
 
 
 def check_depth(look):
     """Nearer objects hide farther ones: the box's hidden edges stay hidden,
     and where quads overlap the nearer one shows, not the one drawn last."""
     c, r, z = (np.concatenate(v) for v in zip(*(edge_points(look, a, b) for _, a, b in look.scene.box())))
-    behind = (look.depth[r, c] < z - 1e-6) & ~look.edges[r, c]
+    behind = (look.depth[r, c] < z - DEPTH_APART) & ~look.edges[r, c]
     c, r = c[behind], r[behind]
     want = expected(look.scene, look.front[r, c], r, c)
     quiet = want.certain() & ~line_green(want.lo)  # no green of its own
-    hidden, through = quiet.sum(), (quiet & near_green(look, c, r)).sum()
-    if hidden >= 6 and through * 3 > hidden:
-        return f"the box's hidden edges show through the quads in front of them ({through} of {hidden} points)"
+    shows = quiet & near_green(look, c, r)
+    if quiet.sum() >= DEPTH_POINTS and shows.sum() * 3 > quiet.sum():
+        return Problem(f"the box's hidden edges show through the quads in front of them "
+                       f"({shows.sum()} of {quiet.sum()} points)", r[shows], c[shows], around(r[shows], c[shows]))
     last = np.full(look.front.shape, None, object)  # without the depth test
     for name, r in look.raster.items():  # in drawing order
         last[r[0]] = name
-    rows, cols = grid(look, 4)
+    rows, cols = grid(look, DEPTH_GRID)
     keep = (look.front[rows, cols] != None) & (last[rows, cols] != look.front[rows, cols])  # noqa: E711
     rows, cols = rows[keep], cols[keep]
-    t, m, first = misses(look, look.scene, look.front[rows, cols], rows, cols, 40)
-    if t >= 6 and m * 3 > t:
-        t2, m2, _ = misses(look, look.scene, last[rows, cols], rows, cols, 40)
-        if m2 * 3 < t2:
-            return f"objects drawn later cover nearer ones where they overlap ({m} of {t} points)"
-        return f"where objects overlap, {m} of {t} points off, e.g. {first}"
+    tolerance = max(TOLERANCE.values())
+    found = misses(look, look.scene, look.front[rows, cols], rows, cols, tolerance)
+    if found.tested >= DEPTH_POINTS and found.missed * 3 > found.tested:
+        evidence = (found.rows, found.cols, (found.cols[0], found.rows[0]))
+        drawn_last = misses(look, look.scene, last[rows, cols], rows, cols, tolerance)
+        if drawn_last.missed * 3 < drawn_last.tested:
+            return Problem(f"objects drawn later cover nearer ones where they overlap "
+                           f"({found.missed} of {found.tested} points)", *evidence)
+        return Problem(f"where objects overlap, {found.missed} of {found.tested} points off, e.g. {found.first}",
+                       *evidence)
     return None
 
 
@@ -454,7 +523,7 @@ CHECKS = (
 
 class Result(NamedTuple):
     name: str
-    problem: str  # what is wrong and where, or None
+    problem: Problem = None  # what is wrong, or None
     error: str = None  # why the checker could not judge, or None
 
 

@@ -5,7 +5,7 @@ from typing import Callable, NamedTuple
 
 import numpy as np
 
-from check_scene import GRADIENT_COLOURS, gradient_quad, image_quad, tiled_quad
+from .scene import GRADIENT_COLOURS, gradient_quad, image_quad, tiled_quad
 
 
 class Misreading(NamedTuple):

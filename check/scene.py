@@ -1,4 +1,4 @@
-"""The demo's scene as GL draws it, for the frame checker: GL's own 4 x 4
+"""The demo's scene as GL draws it: GL's own 4 x 4
 matrices composed in the order display_CB calls them, the viewport
 transform, coverage as GL defines rasterisation (a pixel belongs to a
 polygon when its centre lies inside, or with multisampling each of its
@@ -161,14 +161,6 @@ def cells_met(centre, half, cuts):
             met |= (lo < repeat + edges[1:]) & (hi > repeat + edges[:-1])
         met |= ~(hi - lo < 1)  # whole repeats, or no number
     return met
-
-
-def framed(width, height, tl=RED, tr=GREEN, bl=BLUE, br=WHITE, frame=WHITE):
-    """Quadrants inside a frame of one colour, a sixth of each side wide: a
-    repeating texture blends its opposite edges, and these match."""
-    f = frame
-    return Photo(width, height, [1 / 6, 1 / 2, 5 / 6], [1 / 6, 1 / 2, 5 / 6],
-                 [[f, f, f, f], [f, tl, tr, f], [f, bl, br, f], [f, f, f, f]])
 
 
 # ------------------------------------------------------------------ scene

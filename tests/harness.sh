@@ -42,7 +42,7 @@ use_data() {
   for f in "$@"; do cp "$DATA/$f" "$work/" || fail "no data file $f"; done
 }
 
-. "$(dirname "$0")/../../scripts/xvfb.sh"
+. "$(dirname "$0")/../../scripts/lib/xvfb.sh"
 
 # Starts an X server of our own for this test.
 start_x() {

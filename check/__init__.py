@@ -1,0 +1,13 @@
+"""The checker: does a machine draw the demo right?
+
+  run.py          the run: the real demo under the capture library, the test
+                  photographs, a line per check, the report (python3 -m check.run)
+  scene.py        the scene as the demo builds it and GL draws it: matrices,
+                  coverage, texture footprints
+  misreadings.py  the ways a program gets the scene wrong that are named
+  frame.py        the checks of one captured frame against the scene
+  photographs.py  the test photographs: what they hold, how they are made
+  report.py       the report: a picture of every check, one HTML page
+  frame-capture.c the capture library (LD_PRELOAD), built as frame_capture
+  plain/          the plainest shaders: the vertex colour; the texel
+"""

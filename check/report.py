@@ -1,0 +1,214 @@
+"""The report of a run: one self-contained HTML page (every picture in it)
+with each check's line and a picture of the frame it judged, what the scene
+expects drawn over it; for a FAIL, the pixels that disagree marked, the
+misreading that fits drawn beside the expected outline, and a zoom on the
+place the line names. Each failing check's picture is also a PNG beside the
+page, for a bug report.
+
+A failing check's picture is the frame at its own size, top left, and the
+zoom to its right; the frame's pixels are the captured ones wherever
+nothing is drawn over them."""
+import base64
+import html
+import io
+import math
+import os
+import re
+import string
+
+import numpy as np
+from PIL import Image, ImageDraw
+
+# The legend: what each colour drawn over a frame means.
+EXPECTED = (0, 255, 255)  # the scene's outlines and the box's edges
+MISREAD = (255, 255, 0)  # the outline of the misreading that fits, dashed
+MARK = (255, 0, 255)  # a pixel that disagrees
+LEGEND = ((EXPECTED, "where the scene puts each object's outline and the box's edges"),
+          (MISREAD, "the outline of the misreading that fits the frame (dashed)"),
+          (MARK, "pixels that disagree with the scene"))
+# Outlines over the whole frame let the pixels under them show a little.
+OVERLAY_ALPHA = 208
+# The zoom: about this wide, each pixel at most this many times enlarged,
+# at least this many pixels across, around the place named, with the
+# disagreeing pixels within this reach of it in view.
+ZOOM_WIDTH, ZOOM_MOST, ZOOM_LEAST, ZOOM_REACH = 384, 16, 24, 48
+# and each pixel at least this many times enlarged.
+ZOOM_LEAST_K = 4
+# Up to this many disagreeing pixels are ringed on the whole frame.
+FEW_MARKS = 200
+BACKGROUND = (40, 40, 40)
+DASH = 4
+# Fast compression: the pictures are mostly black and compress well anyway.
+PNG_LEVEL = 1
+
+PAGE = string.Template("""<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8">
+<title>Demo check: $summary</title>
+<style>
+body { font: 15px/1.4 sans-serif; margin: 1.5em; color: #111; background: #fafafa; }
+section { margin: 1.2em 0; padding: 0.6em 0.8em; background: #fff; border-left: 6px solid #999; }
+section.ok { border-color: #2a2; } section.FAIL, section.error { border-color: #d22; } section.skip { border-color: #aa2; }
+h2 { font-size: 1em; margin: 0 0 0.4em; font-family: monospace; white-space: pre-wrap; }
+img { display: block; max-width: 100%; image-rendering: pixelated; }
+.swatch { display: inline-block; width: 1.2em; height: 0.8em; margin-right: 0.4em; vertical-align: middle; }
+pre { background: #eee; padding: 0.5em; }
+</style></head><body>
+<h1>Does this machine draw the demo right?</h1>
+<pre>$notes</pre>
+<p><b>$summary</b></p>
+<ul>$legend</ul>
+$sections
+</body></html>
+""")
+
+SECTION = string.Template("""<section class="$kind"><h2>$line</h2>$picture</section>
+""")
+
+
+def clear(folder):
+    """Removes an earlier report from the checker's own report folder, and
+    nothing else there."""
+    if os.path.isdir(folder):
+        for name in os.listdir(folder):
+            if name == "report.html" or re.fullmatch(r"\d+-[a-z0-9-]+\.png", name):
+                os.remove(os.path.join(folder, name))
+
+
+def slug(text):
+    return re.sub(r"[^a-z0-9]+", "-", text.lower()).strip("-")[:60]
+
+
+def image_point(scene, p):
+    """A window point (x, y up) as a point of the picture (x, y down)."""
+    return float(p[0]), scene.h - float(p[1])
+
+
+def outlines(scene, names=None):
+    """The quads' outlines (lists of 4 picture points) and the box's edges
+    (pairs), in picture coordinates: finite ones only."""
+    quads = [[image_point(scene, p) for p in scene.corners(q)]
+             for n, q in scene.quads.items() if names is None or n in names]
+    edges = [] if names is not None else [
+        [image_point(scene, p) for p in scene.window(scene.BOX, [a, b])[:, :2]] for _, a, b in scene.box()]
+    finite = lambda points: all(math.isfinite(c) for p in points for c in p)
+    return [q for q in quads if finite(q)], [e for e in edges if finite(e)]
+
+
+def draw(image, shapes, colour, place=lambda p: p, width=1, alpha=255, dash=0):
+    """Draws quads (closed) and edges (open) in a colour, each point placed
+    by `place`; dashed with dashes `dash` long, where it is not 0."""
+    quads, edges = shapes
+    layer = Image.new("RGBA", image.size, (0, 0, 0, 0))
+    pen = ImageDraw.Draw(layer)
+    for points in [q + q[:1] for q in quads] + edges:
+        points = [place(p) for p in points]
+        for (x0, y0), (x1, y1) in zip(points, points[1:]):
+            n = max(1, int(math.hypot(x1 - x0, y1 - y0) / dash)) if dash else 1
+            for i in range(0, n, 2 if dash else 1):
+                a, b = i / n, min(i + 1, n) / n
+                pen.line([(x0 + a * (x1 - x0), y0 + a * (y1 - y0)), (x0 + b * (x1 - x0), y0 + b * (y1 - y0))],
+                         fill=colour + (alpha,), width=width)
+    image.alpha_composite(layer)
+
+
+def overview(verdict):
+    """The frame with the scene drawn over it, the misreading's outline and
+    the disagreeing pixels marked: an RGBA picture."""
+    frame, scene, problem = verdict.frame, verdict.scene, verdict.problem
+    image = Image.fromarray(frame.pixels.astype(np.uint8)).convert("RGBA")
+    if scene is not None:
+        draw(image, outlines(scene), EXPECTED, alpha=OVERLAY_ALPHA)
+    if problem is not None:
+        if problem.misread is not None:
+            draw(image, outlines(problem.misread, problem.quads), MISREAD, alpha=OVERLAY_ALPHA, dash=DASH)
+        pixels = np.asarray(image).copy()
+        rows, cols = np.asarray(problem.rows, int), np.asarray(problem.cols, int)
+        if len(rows) <= FEW_MARKS:  # a ring round each, to be seen
+            for dr, dc in [(d, e) for d in range(-2, 3) for e in range(-2, 3) if max(abs(d), abs(e)) == 2]:
+                pixels[np.clip(rows + dr, 0, frame.h - 1), np.clip(cols + dc, 0, frame.w - 1)] = MARK + (255,)
+        pixels[rows, cols] = MARK + (255,)
+        image = Image.fromarray(pixels)
+    return image
+
+
+def zoom(verdict):
+    """The frame around the place the problem names, each pixel enlarged,
+    with the outlines and a dot on each disagreeing pixel."""
+    frame, scene, problem = verdict.frame, verdict.scene, verdict.problem
+    rows, cols = np.asarray(problem.rows, int), np.asarray(problem.cols, int)
+    at = problem.at if problem.at is not None else (
+        (int(np.median(cols)), int(np.median(rows))) if len(rows) else None)
+    if at is None:
+        return None
+    # The disagreeing pixels near the place named, within a window of 4:3.
+    near = (abs(cols - at[0]) <= ZOOM_REACH) & (abs(rows - at[1]) <= ZOOM_REACH * 3 // 4)
+    w = min(max(ZOOM_LEAST, 2 * max(abs(cols[near] - at[0]), default=0) + 8,
+                (2 * max(abs(rows[near] - at[1]), default=0) + 8) * 4 // 3), ZOOM_WIDTH // ZOOM_LEAST_K)
+    c0, r0 = int(np.clip(at[0] - w // 2, 0, max(frame.w - w, 0))), int(np.clip(at[1] - w * 3 // 8, 0, max(frame.h - w * 3 // 4, 0)))
+    c1, r1 = min(c0 + w, frame.w), min(r0 + w * 3 // 4, frame.h)
+    k = int(np.clip(ZOOM_WIDTH // max(c1 - c0, 1), 1, ZOOM_MOST))
+    crop = Image.fromarray(frame.pixels[r0:r1, c0:c1].astype(np.uint8))
+    image = crop.resize((crop.width * k, crop.height * k), Image.NEAREST).convert("RGBA")
+    place = lambda p: ((p[0] - c0) * k, (p[1] - r0) * k)
+    width = max(1, k // 5)
+    draw(image, outlines(scene), EXPECTED, place, width)
+    if problem.misread is not None:
+        draw(image, outlines(problem.misread, problem.quads), MISREAD, place, width, dash=DASH * 2)
+    pen = ImageDraw.Draw(image)
+    inside = (cols >= c0) & (cols < c1) & (rows >= r0) & (rows < r1)
+    dot = max(3, k * 2 // 3)
+    for r, c in zip(rows[inside], cols[inside]):
+        x, y = (c - c0) * k + (k - dot) // 2, (r - r0) * k + (k - dot) // 2
+        pen.rectangle([x, y, x + dot - 1, y + dot - 1], fill=MARK + (255,))
+    return image
+
+
+def picture(verdict):
+    """The picture of one check: the overview, and for a problem the zoom
+    beside it. None where the check judged no frame."""
+    if verdict.frame is None:
+        return None
+    image = overview(verdict)
+    close = zoom(verdict) if verdict.problem is not None else None
+    if close is None:
+        return image.convert("RGB")
+    gap = 8
+    out = Image.new("RGB", (image.width + gap + close.width, max(image.height, close.height)), BACKGROUND)
+    out.paste(image.convert("RGB"), (0, 0))
+    out.paste(close.convert("RGB"), (image.width + gap, 0))
+    return out
+
+
+def png(image):
+    buffer = io.BytesIO()
+    image.save(buffer, "PNG", compress_level=PNG_LEVEL)
+    return buffer.getvalue()
+
+
+def write(verdicts, folder, notes=()):
+    """Writes FOLDER/report.html and a PNG for each failing check beside it;
+    returns the page's path."""
+    os.makedirs(folder, exist_ok=True)
+    sections, drawn = [], {}
+    for i, v in enumerate(verdicts, 1):
+        line = f"{v.kind} {v.name}" + (f": {v.says}" if v.says else "")
+        key = (id(v.frame), id(v.scene), id(v.problem))
+        if key not in drawn:
+            image = picture(v)
+            drawn[key] = image and png(image)
+        data = drawn[key]
+        if data and v.kind == "FAIL":
+            with open(os.path.join(folder, f"{i:02d}-{slug(v.name)}.png"), "wb") as f:
+                f.write(data)
+        shown = (f'<img alt="frame {v.frame.number}: {html.escape(v.name, quote=True)}" '
+                 f'src="data:image/png;base64,{base64.b64encode(data).decode()}">') if data else ""
+        sections.append(SECTION.substitute(kind=v.kind, line=html.escape(line), picture=shown))
+    passed = sum(v.kind == "ok" for v in verdicts)
+    failed = sum(v.kind in ("FAIL", "error") for v in verdicts)
+    legend = "".join(f'<li><span class="swatch" style="background: rgb{c}"></span>{html.escape(t)}</li>'
+                     for c, t in LEGEND)
+    path = os.path.join(folder, "report.html")
+    with open(path, "w") as f:
+        f.write(PAGE.substitute(summary=f"{passed} passed, {failed} failed", notes=html.escape("\n".join(notes)),
+                                legend=legend, sections="".join(sections)))
+    return path
