@@ -111,4 +111,25 @@ grep -q '^FAIL demo: start-up and frames: .*requires OpenGL version 2.0 or later
   "$work/stdout" || fail "without OpenGL 2.0: no FAIL line with the demo's message"
 grep -q '^OpenGL version: 1.5' "$work/stdout" || fail "without OpenGL 2.0: the version is not shown"
 tail -n 1 "$work/stdout" | grep -qx '0 passed, 1 failed' || fail "without OpenGL 2.0: wrong closing line"
+# A folder given for output that holds anything is refused, whatever holds
+# it, and nothing in it is touched: --keep . from a checkout of one's own
+# (scripts/check, before it installs or builds), a folder holding a file,
+# and the same given to the checker itself.
+mkdir -p "$work/checkout/scripts" "$work/full"
+cp "$(dirname "$0")/../../scripts/check" "$work/checkout/scripts/"
+echo mine >"$work/checkout/notes.txt"
+echo mine >"$work/full/notes.txt"
+listing() { (cd "$work" && find checkout full -type f -exec cksum {} + | sort); }
+before=$(listing)
+refused() { # FOLDER COMMAND...: run from FOLDER, it ends with status 2 and says why
+  status=0
+  (cd "$1" && shift && "$@") >"$work/stdout" 2>&1 || status=$?
+  [ "$status" -eq 2 ] && grep -q "not an empty folder\|is not empty" "$work/stdout" ||
+    fail "$*: status $status, expected 2 and a message"
+}
+refused "$work/checkout" sh scripts/check --keep .
+refused "$work" sh checkout/scripts/check --report full
+refused "$work" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep full
+[ "$(listing)" = "$before" ] || fail "a refused folder was changed"
+echo "ok refused: --keep and --report onto folders that hold something"
 echo "frames: ok"
