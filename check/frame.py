@@ -233,7 +233,8 @@ class Look:
         all of them: {misreading (None: the scene): Case}."""
         scenes = {None: self.scene, **{m: m.scene(self.scene) for m in OUTLINES[name]}}
         box = self.scene.box_around([s.quads[name] for s in scenes.values()], 6)
-        covers = {how: s.covers(s.quads[name], box) for how, s in scenes.items()}
+        inside = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
+        covers = {how: d >= 0 for how, d in inside.items()}
         # Beyond the outlines by more than APART, not within APART of anything else.
         region = grow(np.logical_or.reduce(list(covers.values())), APART + 1) & ~grow(self.lines[box], 1)
         for other, near in self.near.items():
@@ -244,10 +245,10 @@ class Look:
         got = self.frame.pixels[at]
         lit = (got.max(axis=1) > FOREGROUND).astype(np.float32)
         # Away from every outline a lit pixel is the quad or not at all; the
-        # share of its colour counts near an outline, and where a pixel is
-        # dark (the quad may be dark there).
+        # share of its colour counts near an outline, and where a pixel that
+        # some reading covers is dark (the quad may be dark there).
         edge = np.logical_or.reduce([grow(band(c)) for c in covers.values()])[rows, cols]
-        weigh = edge | (lit == 0)
+        weigh = edge | ((lit == 0) & np.logical_or.reduce(list(covers.values()))[rows, cols])
         x, y = centres(self.scene, at[0][weigh], at[1][weigh])
         cases = {}
         for how, s in scenes.items():
@@ -259,7 +260,7 @@ class Look:
             # The samples decide within a pixel of the outline, and where a
             # pixel's square meets it (the tip of a sliver that misses every
             # pixel centre).
-            on = band(covers[how])[rows, cols] | (abs(s.inside(q, *centres(s, *at))) < PIXEL_REACH)
+            on = band(covers[how])[rows, cols] | (abs(inside[how][rows, cols]) < PIXEL_REACH)
             cases[how] = Case(*at, least, most, covers[how][rows, cols], on,
                               *s.samples(q, at[0][on], at[1][on], self.frame.positions))
         return cases

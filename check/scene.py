@@ -126,6 +126,13 @@ class Photo:
         self.width, self.height = width, height
         self.us, self.ys, self.cells = np.array(us, float), np.array(ys, float), np.array(cells, float)
 
+    def colours_at(self):
+        """Each colour of the photograph's and the cells that hold it."""
+        if not hasattr(self, "_colours_at"):
+            self._colours_at = [(c, np.argwhere((self.cells == c).all(axis=-1)))
+                                for c in np.unique(self.cells.reshape(-1, 3), axis=0)]
+        return self._colours_at
+
     def changed(self, cells=None, us=None, ys=None):
         return Photo(self.width, self.height, self.us if us is None else us, self.ys if ys is None else ys,
                      self.cells if cells is None else cells)
@@ -138,8 +145,7 @@ class Photo:
         cols = cells_met(np.asarray(s, float), hs, self.us)
         lo, hi = np.full(rows.shape[:-1] + (3,), np.inf), np.full(rows.shape[:-1] + (3,), -np.inf)
         dim = np.full(rows.shape[:-1], np.inf)
-        for colour in np.unique(self.cells.reshape(-1, 3), axis=0):
-            where = np.argwhere((self.cells == colour).all(axis=-1))
+        for colour, where in self.colours_at():
             met = np.logical_or.reduce([rows[..., r] & cols[..., c] for r, c in where])
             shown = colour * tint
             lo = np.where(met[..., None], np.minimum(lo, shown), lo)
@@ -293,11 +299,16 @@ class Scene:
         r0, r1 = (int(np.clip(self.h - v, 0, self.h)) for v in (p[:, 1].max() + margin, p[:, 1].min() - margin - 1))
         return slice(r0, r1), slice(c0, c1)
 
-    def covers(self, quad, box):
-        """Which pixel centres within the box the quad covers."""
+    def inside_box(self, quad, box):
+        """How far the pixel centres within the box lie inside the quad's
+        outline (Scene.inside), [row, column] of the box."""
         x = np.arange(box[1].start, box[1].stop, dtype=np.float32) + 0.5
         y = self.h - np.arange(box[0].start, box[0].stop, dtype=np.float32) - 0.5
-        return self.inside(quad, x[None, :], y[:, None]) >= 0
+        return self.inside(quad, x[None, :], y[:, None])
+
+    def covers(self, quad, box):
+        """Which pixel centres within the box the quad covers."""
+        return self.inside_box(quad, box) >= 0
 
     def raster(self, quad):
         """The quad at every pixel centre: (covered, depth), arrays [row,

@@ -16,7 +16,7 @@ import sys
 BASE = set("""
 . : [ alias break cd command continue echo eval exec exit export false getopts
 read return set shift test trap true type ulimit umask unset wait kill
-basename cat chmod cp cut date dd dirname env head id ls mkdir mkfifo mktemp mv
+basename cat chmod cksum cp cut date dd dirname env head id ls mkdir mkfifo mktemp mv
 nproc od paste printf pwd rm rmdir sleep sort tail tee timeout touch tr uniq wc yes
 awk grep sed sh
 apt-get dpkg dnf rpm pacman zypper sudo
