@@ -42,6 +42,8 @@ STRAY_PIXELS = 3
 # scene leaves at least CLEAR_RESIDUAL of coverage unexplained, and the
 # misreading less than half of that.
 CLEAR_RESIDUAL = 20
+# The quads that turn with the frame's angle.
+TURNING = ("tiled quad", "gradient quad")
 # How far from its centre a pixel's square reaches: half its diagonal, and
 # GL's snapping.
 PIXEL_REACH = 2 ** 0.5 / 2 + SNAP
@@ -228,10 +230,10 @@ class Look:
             out[r0:r1, c0:c1] |= np.hypot(x - x0 - t * dx, y - y0 - t * dy) <= d
         return out
 
-    def outline_cases(self, name):
-        """The quad in the scene and in each misreading, on the pixels around
-        all of them: {misreading (None: the scene): Case}."""
-        scenes = {None: self.scene, **{m: m.scene(self.scene) for m in OUTLINES[name]}}
+    def outline_cases(self, name, misreadings):
+        """The quad in the scene and in each of the misreadings, on the
+        pixels around all of them: {misreading (None: the scene): Case}."""
+        scenes = {None: self.scene, **{m: m.scene(self.scene) for m in misreadings}}
         box = self.scene.box_around([s.quads[name] for s in scenes.values()], 6)
         inside = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
         covers = {how: d >= 0 for how, d in inside.items()}
@@ -271,10 +273,19 @@ class Look:
         samples resolved into pixels as explains the frame best: GL leaves
         the resolve open, so the mean of the samples (of the colour values
         or, gamma-correct, of the light) and each sample alone are tried,
-        each quad taking whichever reading fits it best."""
+        each quad taking whichever reading fits it best. The misreadings are
+        tried only where the scene leaves enough unexplained for one to be
+        named (better_reading), here or in the angle of the two turning
+        quads; a frame the scene explains has only the scene's fits."""
+        fits = self.fits_of({name: self.outline_cases(name, ()) for name in OUTLINES})
+        residual = {name: f[None].residual for name, f in fits.items()}
+        if max(residual.values()) < CLEAR_RESIDUAL and sum(residual[n] for n in TURNING) < CLEAR_RESIDUAL:
+            return fits
+        return self.fits_of({name: self.outline_cases(name, OUTLINES[name]) for name in OUTLINES})
+
+    def fits_of(self, cases):
         n = len(self.frame.positions)
         options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
-        cases = {name: self.outline_cases(name) for name in OUTLINES}
         best = min(options[:1] if n == 1 else options, key=lambda o: sum(
             min(outside(c, o).sum() for c in by_reading.values()) for by_reading in cases.values()))
         fits = {}
@@ -303,6 +314,8 @@ def outside(case, resolve):
 
 def better_reading(fits, readings):
     """The misreading that explains the frame far better than the scene."""
+    if fits[None].residual < CLEAR_RESIDUAL:
+        return None
     best = min(readings, key=lambda how: fits[how].residual)
     if (fits[best].stray <= STRAY_PIXELS and fits[None].residual >= CLEAR_RESIDUAL
             and fits[best].residual * 2 < fits[None].residual):
@@ -330,9 +343,11 @@ def check_outline(look, name):
 
 def check_angle(look):
     """Frame N at N degrees: the two quads together fit no better a degree off."""
-    both = {None: [look.fits[n][None] for n in ("tiled quad", "gradient quad")]}
+    both = {None: [look.fits[n][None] for n in TURNING]}
+    if sum(f.residual for f in both[None]) < CLEAR_RESIDUAL:
+        return None
     for off, misreadings in ANGLES.items():
-        both[off] = [look.fits[m_name][m] for m_name, m in zip(("tiled quad", "gradient quad"), misreadings)]
+        both[off] = [look.fits[m_name][m] for m_name, m in zip(TURNING, misreadings)]
     summed = {how: Fit(sum(f.stray for f in fits), sum(f.residual for f in fits), *([None] * 5))
               for how, fits in both.items()}
     off = better_reading(summed, tuple(ANGLES))
