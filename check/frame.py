@@ -154,7 +154,7 @@ def centres(scene, rows, cols):
 
 def coverage(got, colours, lit):
     """The share of a quad's colour that pixels `got` (n x 3) hold over black,
-    where the quad may show `colours` (check_scene.Colours): the least and
+    where the quad may show `colours` (scene.Colours): the least and
     the most share, two arrays. Its most in a channel bounds the share from
     below; its least in a channel, and the least of the channels' sum, from
     above. A dark colour tells little; a pixel that is no share of any
@@ -234,7 +234,7 @@ class Look:
         """The quad in the scene and in each of the misreadings, on the
         pixels around all of them: {misreading (None: the scene): Case}."""
         scenes = {None: self.scene, **{m: m.scene(self.scene) for m in misreadings}}
-        box = self.scene.box_around([s.quads[name] for s in scenes.values()], 6)
+        box = self.scene.box_around([s.quads[name] for s in scenes.values()], APART + 4)  # room for the region
         inside = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
         covers = {how: d >= 0 for how, d in inside.items()}
         # Beyond the outlines by more than APART, not within APART of anything else.
