@@ -15,6 +15,7 @@ import math
 import os
 import re
 import string
+import tempfile
 
 import numpy as np
 from PIL import Image, ImageDraw
@@ -66,12 +67,28 @@ SECTION = string.Template("""<section class="$kind"><h2>$line</h2>$picture</sect
 
 
 def clear(folder):
-    """Removes an earlier report from the checker's own report folder, and
-    nothing else there."""
+    """Removes an earlier report's pictures from the checker's own report
+    folder, and nothing else there (its page is replaced whole)."""
     if os.path.isdir(folder):
         for name in os.listdir(folder):
-            if name == "report.html" or re.fullmatch(r"\d+-[a-z0-9-]+\.png", name):
+            if re.fullmatch(r"\d+-[a-z0-9-]+\.png", name):
                 os.remove(os.path.join(folder, name))
+
+
+def write_whole(path, data):
+    """Writes bytes to `path` whole or not at all: a new file beside it,
+    flushed to disk, renamed over it."""
+    fd, part = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".part-")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+        os.chmod(part, 0o644)
+        os.replace(part, path)
+    except BaseException:
+        os.unlink(part)
+        raise
 
 
 def slug(text):
@@ -198,8 +215,7 @@ def write(verdicts, folder, notes=()):
             drawn[key] = image and png(image)
         data = drawn[key]
         if data and v.kind == "FAIL":
-            with open(os.path.join(folder, f"{i:02d}-{slug(v.name)}.png"), "wb") as f:
-                f.write(data)
+            write_whole(os.path.join(folder, f"{i:02d}-{slug(v.name)}.png"), data)
         shown = (f'<img alt="frame {v.frame.number}: {html.escape(v.name, quote=True)}" '
                  f'src="data:image/png;base64,{base64.b64encode(data).decode()}">') if data else ""
         sections.append(SECTION.substitute(kind=v.kind, line=html.escape(line), picture=shown))
@@ -208,7 +224,6 @@ def write(verdicts, folder, notes=()):
     legend = "".join(f'<li><span class="swatch" style="background: rgb{c}"></span>{html.escape(t)}</li>'
                      for c, t in LEGEND)
     path = os.path.join(folder, "report.html")
-    with open(path, "w") as f:
-        f.write(PAGE.substitute(summary=f"{passed} passed, {failed} failed", notes=html.escape("\n".join(notes)),
-                                legend=legend, sections="".join(sections)))
+    write_whole(path, PAGE.substitute(summary=f"{passed} passed, {failed} failed", notes=html.escape("\n".join(notes)),
+                                      legend=legend, sections="".join(sections)).encode())
     return path
