@@ -237,8 +237,9 @@ class Look:
         box = self.scene.box_around([s.quads[name] for s in scenes.values()], APART + 4)  # room for the region
         inside = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
         covers = {how: d >= 0 for how, d in inside.items()}
+        covered = np.logical_or.reduce(list(covers.values()))
         # Beyond the outlines by more than APART, not within APART of anything else.
-        region = grow(np.logical_or.reduce(list(covers.values())), APART + 1) & ~grow(self.lines[box], 1)
+        region = grow(covered, APART + 1) & ~grow(self.lines[box], 1)
         for other, near in self.near.items():
             if other != name:
                 region &= ~near[box]
@@ -250,7 +251,7 @@ class Look:
         # share of its colour counts near an outline, and where a pixel that
         # some reading covers is dark (the quad may be dark there).
         edge = np.logical_or.reduce([grow(band(c)) for c in covers.values()])[rows, cols]
-        weigh = edge | ((lit == 0) & np.logical_or.reduce(list(covers.values()))[rows, cols])
+        weigh = edge | ((lit == 0) & covered[rows, cols])
         x, y = centres(self.scene, at[0][weigh], at[1][weigh])
         cases = {}
         for how, s in scenes.items():
@@ -293,8 +294,8 @@ class Look:
             fits[name] = {}
             for how, c in by_reading.items():
                 miss = outside(c, best)
-                stray = (miss > 0.5) & ~c.on
                 off = miss > 0.5
+                stray = off & ~c.on
                 fits[name][how] = Fit(int(stray.sum()), float(miss.sum()), c.rows[stray], c.cols[stray],
                                       ~c.inside[stray], c.rows[off], c.cols[off])
         return fits
@@ -317,8 +318,7 @@ def better_reading(fits, readings):
     if fits[None].residual < CLEAR_RESIDUAL:
         return None
     best = min(readings, key=lambda how: fits[how].residual)
-    if (fits[best].stray <= STRAY_PIXELS and fits[None].residual >= CLEAR_RESIDUAL
-            and fits[best].residual * 2 < fits[None].residual):
+    if fits[best].stray <= STRAY_PIXELS and fits[best].residual * 2 < fits[None].residual:
         return best
     return None
 

@@ -203,12 +203,11 @@ def png(image):
 
 
 def write(verdicts, folder, notes=()):
-    """Writes FOLDER/report.html and a PNG for each failing check beside it;
+    """Writes, for the run's verdicts (run.Verdict), FOLDER/report.html and a PNG for each failing check beside it;
     returns the page's path."""
     os.makedirs(folder, exist_ok=True)
     sections, drawn = [], {}
     for i, v in enumerate(verdicts, 1):
-        line = f"{v.kind} {v.name}" + (f": {v.says}" if v.says else "")
         key = (id(v.frame), id(v.scene), id(v.problem))
         if key not in drawn:
             image = picture(v)
@@ -218,7 +217,7 @@ def write(verdicts, folder, notes=()):
             write_whole(os.path.join(folder, f"{i:02d}-{slug(v.name)}.png"), data)
         shown = (f'<img alt="frame {v.frame.number}: {html.escape(v.name, quote=True)}" '
                  f'src="data:image/png;base64,{base64.b64encode(data).decode()}">') if data else ""
-        sections.append(SECTION.substitute(kind=v.kind, line=html.escape(line), picture=shown))
+        sections.append(SECTION.substitute(kind=v.kind, line=html.escape(v.text()), picture=shown))
     passed = sum(v.kind == "ok" for v in verdicts)
     failed = sum(v.kind in ("FAIL", "error") for v in verdicts)
     legend = "".join(f'<li><span class="swatch" style="background: rgb{c}"></span>{html.escape(t)}</li>'

@@ -49,6 +49,10 @@ class Verdict(NamedTuple):
     scene: object = None  # the scene it was judged against
     problem: object = None  # frame.Problem, for a FAIL
 
+    def text(self):
+        """The line as printed."""
+        return f"{self.kind} {self.name}" + (f": {self.says}" if self.says else "")
+
 
 class Run:
     def __init__(self, demo, capture, data, scratch):
@@ -66,7 +70,7 @@ class Run:
 
     def line(self, verdict):
         self.verdicts.append(verdict)
-        print(f"{verdict.kind} {verdict.name}" + (f": {verdict.says}" if verdict.says else ""), flush=True)
+        print(verdict.text(), flush=True)
 
     def say(self, ok, name, problem=None, frame=None, scene=None, evidence=None):
         self.line(Verdict("ok" if ok else "FAIL", name, "" if ok else problem, frame, scene, evidence))

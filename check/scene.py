@@ -125,13 +125,9 @@ class Photo:
     def __init__(self, width, height, us, ys, cells):
         self.width, self.height = width, height
         self.us, self.ys, self.cells = np.array(us, float), np.array(ys, float), np.array(cells, float)
-
-    def colours_at(self):
-        """Each colour of the photograph's and the cells that hold it."""
-        if not hasattr(self, "_colours_at"):
-            self._colours_at = [(c, np.argwhere((self.cells == c).all(axis=-1)))
-                                for c in np.unique(self.cells.reshape(-1, 3), axis=0)]
-        return self._colours_at
+        # Each colour of the photograph's, and the cells that hold it.
+        self.colours_at = [(c, np.argwhere((self.cells == c).all(axis=-1)))
+                           for c in np.unique(self.cells.reshape(-1, 3), axis=0)]
 
     def changed(self, cells=None, us=None, ys=None):
         return Photo(self.width, self.height, self.us if us is None else us, self.ys if ys is None else ys,
@@ -145,7 +141,7 @@ class Photo:
         cols = cells_met(np.asarray(s, float), hs, self.us)
         lo, hi = np.full(rows.shape[:-1] + (3,), np.inf), np.full(rows.shape[:-1] + (3,), -np.inf)
         dim = np.full(rows.shape[:-1], np.inf)
-        for colour, where in self.colours_at():
+        for colour, where in self.colours_at:
             met = np.logical_or.reduce([rows[..., r] & cols[..., c] for r, c in where])
             shown = colour * tint
             lo = np.where(met[..., None], np.minimum(lo, shown), lo)
