@@ -241,6 +241,10 @@ bool write_jpeg_image(const char* path, const Raster<unsigned char>& raster) {
     errno = EINVAL;
     return false;
   }
+  if (!raster.head()) {
+    errno = ENOMEM;
+    return false;
+  }
   const std::string target = destination(path);
   std::string temporary;
   FileDestination output;

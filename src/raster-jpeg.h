@@ -25,9 +25,10 @@ Raster<unsigned char>* read_jpeg_image(const char* path);
 // What is no regular file (/dev/null, a pipe) is written in place. Returns
 // true once the image is there. Returns false, with errno saying why and any
 // existing file untouched, for a raster that a JPEG cannot hold (EINVAL: a
-// size below 1 or over 65500, a channel count outside 1 to 4), a directory
-// (EISDIR), a file the user may not write, and any error in creating,
-// writing, flushing, closing or renaming the new file, which is then removed.
+// size below 1 or over 65500, a channel count outside 1 to 4), a raster
+// without a buffer (ENOMEM; no file is made), a directory (EISDIR), a file
+// the user may not write, and any error in creating, writing, flushing,
+// closing or renaming the new file, which is then removed.
 bool write_jpeg_image(const char* path, const Raster<unsigned char>& raster);
 
 #endif

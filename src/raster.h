@@ -10,8 +10,11 @@
 // Sizes and offsets are ints; operator[] and reverse() do not check bounds.
 //
 // Memory that cannot be had throws nothing: head() is then null (never so for
-// a raster that got its buffer, even of 0 elements), and only the sizes and
-// head() may be used. An element count beyond an int counts as such.
+// a raster that got its buffer, even of 0 elements). An element count beyond
+// an int counts as such. A raster without a buffer keeps its width, height
+// and channels, and length() where the count fits an int; operator[] may not
+// be used on it; reverse(), hflip() and vflip() leave it as it is, and a
+// FloatRaster made from it, or copied from one, has no buffer either.
 #ifndef RASTER_H
 #define RASTER_H
 
@@ -22,9 +25,7 @@ template <typename T> class Raster {
 public:
   // Allocates length() elements, left uninitialised; head() is null when
   // they cannot be had.
-  Raster(int width, int height, int channels)
-      : buffer_(allocate(width, height, channels)), width_(width), height_(height),
-        channels_(channels) {}
+  Raster(int width, int height, int channels) : Raster(width, height, channels, true) {}
   ~Raster() { delete[] buffer_; }
 
   // A raster owns its buffer: a plain copy would release it twice.
@@ -47,6 +48,8 @@ public:
   // out-of-range `last` means the last pixel, so reverse(0, -1) turns the
   // whole pixel sequence end for end.
   void reverse(int first, int last) {
+    if (!buffer_)
+      return;
     if (last < 0 || last >= length())
       last = length() - channels_;
     while (first < last) {
@@ -59,6 +62,8 @@ public:
 
   // Mirrors every row left to right, in place.
   void hflip() {
+    if (!buffer_)
+      return;
     switch (channels_) {
     case 1:
       mirror_rows<1>();
@@ -84,12 +89,21 @@ public:
   // are swapped, which gives the same result as reversing every pixel and
   // mirroring each row back.
   void vflip() {
+    if (!buffer_)
+      return;
     const int row = width_ * channels_;
     if (row <= 0)
       return;
     for (int top = 0, bottom = height_ - 1; top < bottom; ++top, --bottom)
       std::swap_ranges(buffer_ + top * row, buffer_ + (top + 1) * row, buffer_ + bottom * row);
   }
+
+protected:
+  // A raster of that shape that gets a buffer only `with_buffer`: a copy of a
+  // raster without one has none either.
+  Raster(int width, int height, int channels, bool with_buffer)
+      : buffer_(with_buffer ? allocate(width, height, channels) : nullptr), width_(width),
+        height_(height), channels_(channels) {}
 
 private:
   // A negative size gives no elements; a count that overflows an int, no buffer.
@@ -120,7 +134,8 @@ private:
 };
 
 // A raster of single-precision elements. Made from a byte raster, its values
-// run from 0 to 1.
+// run from 0 to 1. Made from a raster without a buffer, or when its own cannot
+// be had, it has none.
 class FloatRaster : public Raster<float> {
 public:
   FloatRaster(const FloatRaster& other);           // deep copy

@@ -1,6 +1,7 @@
 // JPEG reading and writing checked against the library's own command-line
 // tools: cjpeg makes the inputs, djpeg says what a decode must give.
 #include "raster-jpeg.h"
+#include "without-memory.h"
 
 #include <gtest/gtest.h>
 
@@ -306,18 +307,23 @@ TEST_F(Jpeg, FilesThatCannotBeOpenedOrWritten) {
   ASSERT_EQ(chmod(path("locked").c_str(), 0555), 0);
   const bool privileged = geteuid() == 0; // permissions do not stop root
   const Image r = raster_of(picture(200, 150, 3));
+  const Image no_buffer = raster_without_memory(40000, 40000, 1);
+  ASSERT_TRUE(no_buffer);
+  ASSERT_EQ(no_buffer->head(), nullptr);
   struct Case {
     const char* name;
     const char* file;
     int error;
     rlim_t size_limit; // bytes a process may write to a file; 0: no limit
     bool unprivileged_only;
+    const Raster<unsigned char>* raster; // r when null
   } cases[] = {
-      {"no such folder", "no/such/dir.jpg", ENOENT, 0, false},
-      {"a directory", "folder.jpg", EISDIR, 0, false},
-      {"a file size limit", "old.jpg", EFBIG, 1000, false},
-      {"a read-only file", "read-only.jpg", EACCES, 0, true},
-      {"a folder without write permission", "locked/old.jpg", EACCES, 0, true},
+      {"no such folder", "no/such/dir.jpg", ENOENT, 0, false, nullptr},
+      {"a directory", "folder.jpg", EISDIR, 0, false, nullptr},
+      {"a file size limit", "old.jpg", EFBIG, 1000, false, nullptr},
+      {"a read-only file", "read-only.jpg", EACCES, 0, true, nullptr},
+      {"a folder without write permission", "locked/old.jpg", EACCES, 0, true, nullptr},
+      {"a raster without a buffer", "old.jpg", ENOMEM, 0, false, no_buffer.get()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -333,7 +339,7 @@ TEST_F(Jpeg, FilesThatCannotBeOpenedOrWritten) {
       limit.rlim_cur = c.size_limit;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     errno = 0;
-    const bool written = write_jpeg_image(path(c.file).c_str(), *r);
+    const bool written = write_jpeg_image(path(c.file).c_str(), c.raster ? *c.raster : *r);
     const int error = errno;
     setrlimit(RLIMIT_FSIZE, &unlimited);
     std::signal(SIGXFSZ, on_limit);

@@ -1,9 +1,11 @@
 // Raster operations checked against the plain pixel-by-pixel steps they are
 // defined by, so that the faster row-wise flips can never drift from them.
 #include "raster.h"
+#include "without-memory.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <type_traits>
 #include <vector>
@@ -129,13 +131,29 @@ TEST(Raster, DegenerateShapesAreUnchanged) {
   }
 }
 
-TEST(Raster, ACountPastAnIntGetsNoBuffer) {
+TEST(Raster, WithoutABufferNothingIsReadOrWritten) {
   // 65536 x 65536 wraps to 0 in an int: a raster that allocated that many
-  // would let its users write 4 GB into nothing.
-  const Raster<unsigned char> r(65536, 65536, 1);
-  EXPECT_EQ(r.head(), nullptr);
-  const FloatRaster f(r); // nothing to convert, nothing read
-  EXPECT_EQ(f.head(), nullptr);
+  // would let its users write 4 GB into nothing. 40000 x 40000 fits an int
+  // but not the memory there is.
+  struct Case {
+    const char* name;
+    std::unique_ptr<Raster<unsigned char>> raster;
+  } cases[] = {
+      {"a count past an int", std::make_unique<Raster<unsigned char>>(65536, 65536, 1)},
+      {"memory that cannot be had", raster_without_memory(40000, 40000, 1)},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.raster);
+    Raster<unsigned char>& r = *c.raster;
+    ASSERT_EQ(r.head(), nullptr);
+    r.hflip();
+    r.vflip();
+    r.reverse(0, -1);
+    EXPECT_EQ(r.head(), nullptr);
+    const FloatRaster f(r); // nothing to convert, nothing read
+    EXPECT_EQ(f.head(), nullptr);
+  }
 }
 
 TEST(Raster, FlipsMatchTheDefiningStepsForBytes) {
