@@ -8,7 +8,9 @@ runs=${RUNS:-21}
 work=$(mktemp -d)
 . "$(dirname "$0")/../scripts/lib/xvfb.sh"
 xvfb_pid=""
-trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+trap 'stop_xvfb; rm -rf "$work"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 start_xvfb "$work"
 
 mkdir "$work/small" "$work/big"
@@ -17,7 +19,9 @@ cp "$DATA"/*.glsl "$work/big/"
 convert -size 4000x3000 plasma:fractal -seed 7 -quality 90 "$work/big/pacific.jpg"
 
 now() { date +%s%N; }
-# seconds FRAMES DIR COMMAND...: wall time from exec to the end of frame FRAMES
+# seconds FRAMES DIR COMMAND...: wall time in microseconds from starting
+# COMMAND to its end, which the frame-capture library brings right after the
+# swap of frame FRAMES: start-up, FRAMES frames and the exit.
 seconds() {
   frames=$1 dir=$2
   shift 2

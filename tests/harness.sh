@@ -9,10 +9,11 @@ export MESA_SHADER_CACHE_DISABLE=true
 # for GL processes, everything else still applies under the sanitizers.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
-# The frame checker needs numpy: the system's Python has it where another
-# python3 (a virtual environment, pyenv) comes first on the PATH.
+# The frame checker needs numpy, its report Pillow: the system's Python has
+# them where another python3 (a virtual environment, pyenv) comes first on
+# the PATH.
 python=python3
-$python -c 'import numpy' 2>/dev/null || python=/usr/bin/python3
+$python -c 'import numpy, PIL' 2>/dev/null || python=/usr/bin/python3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/demo-test.XXXXXX")
 xvfb_pid=""
@@ -27,6 +28,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Our X servers run in sessions of their own, out of Ctrl-C's reach: an
+# interrupted test ends through cleanup.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 fail() {
   echo "FAIL: $*" >&2

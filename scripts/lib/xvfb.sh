@@ -1,12 +1,26 @@
 # Sourced: start_xvfb DIR [LOG [SCREEN]] starts an X server of our own on a
 # free display (-displayfd picks it atomically) with a screen of SCREEN
 # (1024x768x24 by default), sets DISPLAY and xvfb_pid. DIR is a scratch
-# folder for the hand-over pipe; the caller stops the server.
+# folder for the hand-over pipe. The server runs in a session of its own, so
+# that Ctrl-C at the terminal does not stop it under a program still drawing
+# on it: the caller stops it with stop_xvfb from an EXIT trap, and traps INT
+# and TERM with an exit so that the EXIT trap runs. (A shell script has no job control, so
+# the background job is no process group leader and setsid execs without a
+# fork: xvfb_pid is the server's.)
 start_xvfb() {
   mkfifo "$1/.displayfd"
-  Xvfb -displayfd 3 -screen 0 "${3:-1024x768x24}" -nolisten tcp 3>"$1/.displayfd" 2>"${2:-/dev/null}" &
+  setsid Xvfb -displayfd 3 -screen 0 "${3:-1024x768x24}" -nolisten tcp 3>"$1/.displayfd" \
+    2>"${2:-/dev/null}" &
   xvfb_pid=$!
   read -r xvfb_display <"$1/.displayfd" || return 1
   rm -f "$1/.displayfd"
   export DISPLAY=":$xvfb_display"
+}
+
+# stop_xvfb stops the server that start_xvfb started, if any, and waits for
+# it to end; it never fails, so an EXIT trap under set -e goes on after it.
+stop_xvfb() {
+  if [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null; then
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
 }
