@@ -1,6 +1,7 @@
 #!/bin/sh
 # Start-up, frame-rate and memory figures of the demo, each a ratio against a
-# bare program of the same libraries on the same Xvfb in the same run.
+# bare program of the same libraries on the same Xvfb in the same run; then
+# the checker's cost a frame against reading and comparing the frame.
 # Needs DEMO, BARE, CAPTURE and DATA in the environment (scripts/bench sets them).
 set -eu
 export LIBGL_ALWAYS_SOFTWARE=1
@@ -75,3 +76,8 @@ figure first_frame 1.5 "$work/start"
 figure first_frame_big 1.2 "$work/start_big"
 figure frame 0.2 "$work/fps"
 figure memory_big 2.0 "$work/memory_big"
+
+# The checker's cost a frame, on the same Xvfb: the system's Python has numpy.
+python=python3
+$python -c 'import numpy, PIL' 2>/dev/null || python=/usr/bin/python3
+$python "$(dirname "$0")/check-figure.py"

@@ -1,11 +1,15 @@
 """The checker: does a machine draw the demo right?
 
-  run.py          the run: the real demo under the capture library, the test
+  run.py          the run: the real demo under the capture library, every
+                  frame of a turn judged by workers as it comes, the test
                   photographs, a line per check, the report (python3 -m check.run)
+  capture.py      the capture library's protocol: its environment, its frames
+                  and their notes, its report
   scene.py        the scene as the demo builds it and GL draws it: matrices,
                   coverage, texture footprints
   misreadings.py  the ways a program gets the scene wrong that are named
-  frame.py        the checks of one captured frame against the scene
+  frame.py        the checks of one captured frame against the scene, and
+                  which object is at fault where several fail
   photographs.py  the test photographs: what they hold, how they are made
   report.py       the report: a picture of every check, one HTML page
   frame-capture.c the capture library (LD_PRELOAD), built as frame_capture

@@ -1,10 +1,12 @@
 /* frame-capture.c - an LD_PRELOAD library that saves and times chosen frames
- * of a GLUT program, and drives it from inside at chosen frames.
+ * of a GLUT program, and drives it from inside at chosen frames. check/capture.py
+ * is its other half: it builds this environment and reads what is written here.
  *
  * Interposes glutSwapBuffers: counts frames (1 is the first) and, before the
- * real swap of each frame listed in CAPTURE_FRAMES (comma-separated), reads
- * the back buffer (the whole viewport) into CAPTURE_DIR/frame-N.ppm. Files are
- * binary PPM, top row first, with these comments after the magic number:
+ * real swap of each frame listed in CAPTURE_FRAMES (comma-separated numbers
+ * N and ranges N-M), reads the back buffer (the whole viewport) into
+ * CAPTURE_DIR/frame-N.ppm. Files are binary PPM, top row first, with these
+ * comments after the magic number:
  *   # frame N
  *   # window WxH since frame S   the window's size as GLUT has it, unchanged
  *                                since the swap of frame S (0: the size the
@@ -15,8 +17,14 @@
  *   # positions X0 Y0 X1 Y1 ...  with multisampling on GL 3.2 or later, where
  *                                each sample lies in its pixel (0..1, y up)
  * A frame drawn in a window that changed size at the last swap may have
- * been drawn into buffers of the old size, whatever GL and GLUT say. Every
- * file is renamed into place whole, so a caller can wait for it to appear.
+ * been drawn into buffers of the old size, whatever GL and GLUT say. A file
+ * is renamed into place only once all of it is written, flushed and closed,
+ * so a caller can wait for it to appear; a frame that cannot be written so
+ * (a full disk, no memory) is not saved, and the reason goes to stderr
+ * ("frame-capture: frame N not saved: REASON") and to report.txt.
+ * CAPTURE_AHEAD=K: before saving a frame, wait while K frame-*.ppm files lie
+ * in CAPTURE_DIR, so that a caller that judges and removes them as they
+ * come holds at most K at once.
  *
  * After the real swap of frame N, in this order:
  *   CAPTURE_RENAME=N:FROM:TO   renames the file FROM to TO;
@@ -37,12 +45,14 @@
  * Ending so, it prints its peak resident memory ("peak_rss_kb=K") on stderr.
  * With CAPTURE_DIR set it also writes CAPTURE_DIR/report.txt at any exit,
  * one "key=value" a line: renderer, vendor, version, glsl (GL's strings, read
- * once glutCreateWindow has made a context), frames,
- * first_swap_ns and last_swap_ns (CLOCK_MONOTONIC at the end of the first
- * and the last swap). */
+ * once glutCreateWindow has made a context), frames, first_swap_ns and
+ * last_swap_ns (CLOCK_MONOTONIC at the end of the first and the last swap),
+ * and an "error=..." line for each frame that could not be saved. */
 #define _GNU_SOURCE
 #include <GL/gl.h>
+#include <dirent.h>
 #include <dlfcn.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -60,6 +70,8 @@ static int resize_w, resize_h;
 static long long resize_since_ns;
 static int window_w, window_h; /* at the last swap */
 static long window_since;
+/* Why frames could not be saved, for report.txt: one line each, the first few. */
+static char errors[1024];
 
 static long long now_ns(void) {
   struct timespec t;
@@ -79,16 +91,20 @@ static void write_report(void) {
   const char* dir = getenv("CAPTURE_DIR");
   if (!dir)
     return;
-  char path[4096];
+  char path[4096], part[4200];
   snprintf(path, sizeof path, "%s/report.txt", dir);
-  FILE* f = fopen(path, "w");
+  snprintf(part, sizeof part, "%s.part", path);
+  FILE* f = fopen(part, "w");
   if (!f)
     return;
   fprintf(f, "renderer=%s\nvendor=%s\nversion=%s\nglsl=%s\n", gl_strings[0], gl_strings[1],
           gl_strings[2], gl_strings[3]);
-  fprintf(f, "frames=%ld\nfirst_swap_ns=%lld\nlast_swap_ns=%lld\n", frame, first_swap_ns,
-          last_swap_ns);
-  fclose(f);
+  fprintf(f, "frames=%ld\nfirst_swap_ns=%lld\nlast_swap_ns=%lld\n%s", frame, first_swap_ns,
+          last_swap_ns, errors);
+  if (fclose(f) == 0)
+    rename(part, path);
+  else
+    remove(part);
 }
 
 __attribute__((constructor)) static void install(void) {
@@ -104,18 +120,53 @@ static const char* at_this_frame(const char* name) {
   return rest + 1;
 }
 
+/* Whether frame N is in CAPTURE_FRAMES: numbers and ranges, comma-separated. */
 static int wanted(long n) {
   const char* list = getenv("CAPTURE_FRAMES");
   while (list && *list) {
     char* end;
-    long v = strtol(list, &end, 10);
+    const long first = strtol(list, &end, 10);
+    long last = first;
     if (end == list)
       break;
-    if (v == n)
+    if (*end == '-') {
+      const char* to = end + 1;
+      last = strtol(to, &end, 10);
+      if (end == to)
+        break;
+    }
+    if (n >= first && n <= last)
       return 1;
     list = *end == ',' ? end + 1 : end;
   }
   return 0;
+}
+
+/* Waits while CAPTURE_AHEAD frames or more lie in CAPTURE_DIR, unjudged. */
+static void wait_for_room(const char* dir) {
+  const char* ahead = getenv("CAPTURE_AHEAD");
+  const long most = ahead ? atol(ahead) : 0;
+  for (long waiting = most; most > 0 && waiting >= most;) {
+    DIR* d = opendir(dir);
+    waiting = 0;
+    for (struct dirent* e; d && (e = readdir(d));)
+      waiting += strncmp(e->d_name, "frame-", 6) == 0 && strstr(e->d_name, ".ppm") &&
+                 !strstr(e->d_name, ".part");
+    if (d)
+      closedir(d);
+    if (waiting >= most) {
+      const struct timespec pause = {0, 1000000}; /* 1 ms */
+      nanosleep(&pause, NULL);
+    }
+  }
+}
+
+/* Notes that frame N could not be saved, and why, on stderr and for report.txt. */
+static void not_saved(const char* why) {
+  fprintf(stderr, "frame-capture: frame %ld not saved: %s\n", frame, why);
+  const size_t used = strlen(errors);
+  if (used + 200 < sizeof errors)
+    snprintf(errors + used, sizeof errors - used, "error=frame %ld not saved: %s\n", frame, why);
 }
 
 static void* symbol(const char* name) {
@@ -171,7 +222,8 @@ static void write_positions(FILE* f, int samples) {
   fprintf(f, "\n");
 }
 
-/* Saves the back buffer (the whole viewport) as NAME in CAPTURE_DIR. */
+/* Saves the back buffer (the whole viewport) as NAME in CAPTURE_DIR, whole or
+ * not at all. */
 static void save(const char* name) {
   GLint view[4], samples = 0;
   glGetIntegerv(GL_VIEWPORT, view);
@@ -179,9 +231,11 @@ static void save(const char* name) {
   unsigned drawable_w, drawable_h;
   drawable_size(&drawable_w, &drawable_h);
   const int w = view[2], h = view[3];
-  unsigned char* pixels = malloc((size_t)w * h * 3);
-  if (!pixels)
+  unsigned char* pixels = malloc((size_t)w * h * 3 + 1);
+  if (!pixels) {
+    not_saved(strerror(ENOMEM));
     return;
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadBuffer(GL_BACK);
   glReadPixels(view[0], view[1], w, h, GL_RGB, GL_UNSIGNED_BYTE, pixels);
@@ -189,18 +243,29 @@ static void save(const char* name) {
   char path[4096], part[4200];
   snprintf(path, sizeof path, "%s/%s", dir ? dir : ".", name);
   snprintf(part, sizeof part, "%s.part", path);
+  wait_for_room(dir ? dir : ".");
   FILE* f = fopen(part, "wb");
+  int error = f ? 0 : errno;
   if (f) {
     fprintf(f, "P6\n# frame %ld\n# window %dx%d since frame %ld\n# drawable %ux%u\n", frame,
             window_w, window_h, window_since, drawable_w, drawable_h);
     fprintf(f, "# viewport %d %d %d %d\n# samples %d\n", view[0], view[1], w, h, samples);
     write_positions(f, samples);
     fprintf(f, "%d %d\n255\n", w, h);
-    for (int y = h - 1; y >= 0; --y) /* GL's rows run bottom to top */
-      fwrite(pixels + (size_t)y * w * 3, 1, (size_t)w * 3, f);
-    fclose(f);
-    rename(part, path);
+    for (int y = h - 1; y >= 0 && !error; --y) /* GL's rows run bottom to top */
+      if (fwrite(pixels + (size_t)y * w * 3, 1, (size_t)w * 3, f) != (size_t)w * 3)
+        error = errno ? errno : EIO;
+    if (!error && fflush(f) != 0)
+      error = errno;
+    if (fclose(f) != 0 && !error)
+      error = errno;
+    if (!error && rename(part, path) != 0)
+      error = errno;
+    if (error)
+      remove(part);
   }
+  if (error)
+    not_saved(strerror(error));
   free(pixels);
 }
 

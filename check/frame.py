@@ -7,27 +7,57 @@ with it, the samples inside, resolved into the pixel in a way GL leaves
 open. Outlines are compared where nothing else comes within 2 pixels, so
 that what lies beyond an edge is the black background. A colour is asserted
 as the range of what the quad may show there: on a textured quad, any blend
-of the texels its lookup may reach (scene.Scene.footprint).
+of the texels its lookup may reach (scene.Scene.footprint); and each cell of
+the photograph as a region, whose mean no filter can move outside the mean
+of those ranges. A box edge is found where it should be and measured across.
 
 Each check gives None or a Problem: what the user reads, and the evidence
 the report draws: the pixels that disagree, the place the words name, and
-the misread scene that fits, where one does."""
-import re
-from typing import NamedTuple
+the misread scene that fits, where one does. Where several checks fail, the
+pixels that another failing object drew are left out of a check (blame):
+one that then passes follows from that object and says so.
+
+What is the same in every frame of a window (the image quad, the box, the
+grids, what the texture shows where the quad does not move) is computed
+once and kept (Cache), so a frame costs what its turning quads cost."""
+from collections import OrderedDict
+from typing import Callable, NamedTuple
 
 import numpy as np
 
+from .capture import Frame  # noqa: F401 - the checker's frames, read where they are judged
 from .misreadings import ANGLES, COLOURS, OUTLINES
-from .scene import SNAP, Colours, either
+from .scene import SNAP, Colours, quad_key
 
 # Levels a channel may differ from the colour expected: three steps of a
 # 16-bit visual's 5 bits a channel (its rounding and a dither), and the
 # rounding of filtering and of the gradient's interpolation. (Seen on
 # llvmpipe and softpipe, every frame, 24 and 16 bits, 4 samples: at most 12.)
 TOLERANCE = {"tiled quad": 24, "image quad": 24, "gradient quad": 24}
-# A quad's colours may be off at this share of its points (dither, a texel
-# at a cell's corner) before its check fails.
+# A point's colour is asserted where what its footprint allows spans no more
+# than this in any channel; a range wider than that says little of a pixel,
+# and the region means below speak for it.
+TIGHT = 64
+# A quad's colours may be off at this share of its asserted points (dither, a
+# texel at a cell's corner) before its check fails.
 COLOUR_MISSES = 0.1
+# A cell's region is judged by its mean where it holds this many points; the
+# mean may lie this far outside the mean of what its points allow (a 16-bit
+# visual's rounding, half a step, and a texture stored in 5 bits a channel).
+MIN_REGION = 6
+MEAN_TOLERANCE = 12
+# A whole copy of the photograph on the tiled quad (one period of the
+# repeating texture) keeps its mean whatever the filter: the weights of a
+# lookup sum to one and centre on it, and what a copy's edge carries out
+# the next copy's edge carries in. Its mean over at least MIN_COPY points
+# lies within COPY_TOLERANCE of the photograph's own at the same points,
+# taken sharp, or blurred across its rows, its columns or all of it, as a
+# filter that reaches a whole period blurs a copy seen nearly edge-on (the
+# points near the quad's outline are left out, and their colours reach the
+# others through the filter: up to 14 levels seen where a copy holds 48
+# points or more, on every frame of a turn).
+MIN_COPY = 48
+COPY_TOLERANCE = 32
 # A pixel brighter than this in any channel holds something.
 FOREGROUND = 24
 # A channel's share of a colour is read to within a 16-bit visual's step.
@@ -38,24 +68,26 @@ NOT_A_SHARE = 48
 # A pixel off by more than half a share, beyond a pixel from the outline,
 # is off the outline; more than this many of them fail the check.
 STRAY_PIXELS = 3
-# A misreading is named when it leaves no more than STRAY_PIXELS off, the
-# scene leaves at least CLEAR_RESIDUAL of coverage unexplained, and the
-# misreading less than half of that.
+# The coverage differences a correct frame leaves unexplained stay below
+# this. A misreading is named only when it leaves no more than a correct
+# frame would (no more than STRAY_PIXELS off, and less than this), and less
+# than half of what the scene leaves.
 CLEAR_RESIDUAL = 20
 # The quads that turn with the frame's angle.
 TURNING = ("tiled quad", "gradient quad")
 # How far from its centre a pixel's square reaches: half its diagonal, and
 # GL's snapping.
 PIXEL_REACH = 2 ** 0.5 / 2 + SNAP
-# Sample positions (x, y up, within a pixel) where GL did not tell them.
-STANDARD_POSITIONS = {2: [(0.75, 0.25), (0.25, 0.75)],
-                      4: [(0.375, 0.875), (0.875, 0.625), (0.125, 0.375), (0.625, 0.125)]}
 # Ways a driver resolves samples into a pixel: weights and a curve (1 / 2.2:
 # the mean of their light, gamma-correct).
 GAMMA = 1 / 2.2
 # Outlines and colours are judged where nothing else comes this near (the
 # box's lines, other quads, other outlines), in pixels.
 APART = 2
+# Around a quad's outline, the pixels judged reach this far beyond it, and
+# what is computed of it this far.
+REGION = APART + 1
+MARGIN = APART + 6
 # Colours are read every COLOUR_GRID pixels inside a quad.
 COLOUR_GRID = 3
 # Where quads overlap, every DEPTH_GRID pixels.
@@ -72,6 +104,37 @@ LINE_REACH = 1.5
 # A box edge is hidden where a quad lies nearer by more than rounding, in
 # window depth (0..1).
 DEPTH_APART = 1e-6
+# The box's green as a line pixel may hold it: a third of it at least (a
+# multisampled or antialiased line), and little else.
+LINE_GREEN = 80
+# Below this the window counts as clear (a 16-bit visual's dither).
+CLEAR = 10
+# An edge is missing when green lies near fewer than half of its points in view.
+EDGE_SHOWN = 0.5
+# Points along each box edge where its green is looked for.
+EDGE_POINTS = 24
+# A box edge is measured across at this many places along it, each this many
+# pixels either side of the line, away from its ends and from other edges by
+# this much; with fewer than MIN_PROFILES places clear of the quads it is not
+# measured.
+PROFILES = 40
+PROFILE_REACH = 4
+PROFILE_CLEAR = 6
+MIN_PROFILES = 6
+# A width-1 line covers at most 1 / cos(a) pixels of each column (row) it
+# crosses at an angle a to the columns' axis: one pixel (GL's diamond rule)
+# or a rectangle a pixel wide (multisampled). A line this much wider than
+# that, at the median of its places, is no width-1 line (a 3-pixel line is at
+# least 1.6 wider; a correct one, even read through a gamma-correct resolve,
+# at most 0.5).
+LINE_SLACK = 1.5
+# Blame: a pixel is of an object's colours when it lies within this distance
+# (RGB levels) of a blend of them over black; an object may have drawn where
+# its expected outline, grown by this share of its size (and at least
+# BLAME_MARGIN pixels), reaches; the box anywhere.
+CLASS_REACH = 32
+BLAME_REACH = 0.3
+BLAME_MARGIN = 8
 EMPTY = np.zeros(0, int)
 
 
@@ -83,44 +146,21 @@ class Problem(NamedTuple):
     at: tuple = None  # (column, row) of the place the words name
     misread: object = None  # the scene as misread, where a misreading fits
     quads: tuple = ()  # the quads of it that differ from the scene
+    # Whether the check still fails with the pixels for which a function of
+    # (rows, columns) is true left out (blame); None: it always does.
+    still: Callable = None
 
 
-class Frame:
-    """A binary PPM as the capture library writes it, top row first, with
-    what it recorded of the window, the viewport and the samples."""
-
-    def __init__(self, path):
-        with open(path, "rb") as f:
-            data = f.read()
-        head = re.match(rb"P6\s+((?:#[^\n]*\n\s*)*)(\d+)\s+(\d+)\s+255\s", data)
-        if not head:
-            raise ValueError(f"{path}: not a binary PPM")
-        notes = dict(re.findall(r"# (\w+) ([^\n]*)", head.group(1).decode()))
-        self.w, self.h = int(head.group(2)), int(head.group(3))
-        self.pixels = np.frombuffer(data, np.uint8, self.w * self.h * 3, head.end()).reshape(self.h, self.w, 3).astype(np.float32)
-        size = lambda key: tuple(int(v) for v in notes[key].split()[0].split("x")) if key in notes else None
-        self.number = int(notes.get("frame", 0)) or None
-        self.window = size("window") or (self.w, self.h)
-        self.since = int(notes["window"].split()[-1]) if "since" in notes.get("window", "") else 0
-        self.drawable = size("drawable") if size("drawable") not in (None, (0, 0)) else self.window  # unknown
-        self.viewport = tuple(int(v) for v in notes.get("viewport", f"0 0 {self.w} {self.h}").split())
-        self.samples = int(notes.get("samples", 0))
-        p = [float(v) for v in notes.get("positions", "").split()]
-        self.positions = list(zip(p[::2], p[1::2])) or STANDARD_POSITIONS.get(self.samples, [(0.5, 0.5)])
-
-    def unsettled(self):
-        """Why this frame is no evidence of the scene, or None: a window that
-        changed size at the last swap or the one before may have had the
-        frame drawn into buffers of its old size."""
-        if len({self.window, self.drawable, self.viewport[2:]}) > 1 or self.viewport[:2] != (0, 0) or (
-                self.since and self.since >= self.number - 1):
-            (w, h), (dw, dh), (_, _, vw, vh) = self.window, self.drawable, self.viewport
-            return (f"drawn while the window changed size (window {w} x {h} since frame {self.since}, "
-                    f"drawable {dw} x {dh}, viewport {vw} x {vh})")
+# ------------------------------------------------------------------ helpers
 
 
 def rgb(c):
     return "(" + ", ".join(str(round(v)) if v == v else "?" for v in c) + ")"
+
+
+def channel_max(c):
+    """The brightest channel of colours (..., 3)."""
+    return np.maximum(np.maximum(c[..., 0], c[..., 1]), c[..., 2])
 
 
 def grow(mask, n=1):
@@ -139,17 +179,389 @@ def band(mask):
     return grow(mask) & grow(~mask)
 
 
-def grid(look, step):
-    """Points every `step` pixels, at least APART pixels from any outline and
-    from the box's lines: (rows, columns)."""
-    rows, cols = (g.ravel() for g in np.mgrid[:look.scene.h:step, :look.scene.w:step])
-    keep = ~look.edges[rows, cols]
-    return rows[keep], cols[keep]
-
-
 def centres(scene, rows, cols):
     """Window coordinates of pixel centres."""
     return cols + 0.5, scene.h - rows - 0.5
+
+
+def around(rows, cols):
+    return (int(np.median(cols)), int(np.median(rows))) if len(rows) else None
+
+
+def line_green(c):
+    """Pixels (..., 3) that hold at least a third of the box's green."""
+    return (c[..., 1] >= LINE_GREEN) & (c[..., 0] <= c[..., 1] / 2) & (c[..., 2] <= c[..., 1] / 2)
+
+
+class Cache:
+    """What is computed once per window, quad or photograph: the most
+    recently used few, by key."""
+
+    def __init__(self, size):
+        self.size, self.kept = size, OrderedDict()
+
+    def get(self, key, make):
+        if key in self.kept:
+            self.kept.move_to_end(key)
+            return self.kept[key]
+        value = self.kept[key] = make()
+        while len(self.kept) > self.size:
+            self.kept.popitem(last=False)
+        return value
+
+
+CACHE = Cache(64)
+
+
+def scene_key(scene):
+    return scene.w, scene.h
+
+
+# ------------------------------------------------- each quad at its pixels
+
+
+class Patch(NamedTuple):
+    """A quad at the pixel centres of a box around it (MARGIN beyond its
+    corners): how far each lies inside its outline, whether it covers it
+    and its window depth there, and the pixels near it."""
+    box: tuple  # rows, columns: two slices of the frame
+    inside: np.ndarray
+    covers: np.ndarray
+    depth: np.ndarray  # infinite where it does not cover
+    near: np.ndarray  # within APART of what it covers
+    wide: np.ndarray  # within REGION of it
+    band: np.ndarray  # within 1 of its outline
+    rim: np.ndarray  # within 2 of its outline
+
+
+def make_patch(scene, quad):
+    box = scene.box_around([quad], MARGIN)
+    inside = scene.inside_box(quad, box)
+    covers = inside >= 0
+    depth = np.full(covers.shape, np.inf, np.float32)
+    plane = scene.depth_plane(quad)
+    if plane is not None and covers.any():
+        x = np.arange(box[1].start, box[1].stop, dtype=np.float32) + 0.5
+        y = scene.h - np.arange(box[0].start, box[0].stop, dtype=np.float32) - 0.5
+        depth = np.where(covers, plane[0] + plane[1] * x[None, :] + plane[2] * y[:, None], np.inf).astype(np.float32)
+    edge = band(covers)
+    return Patch(box, inside, covers, depth, grow(covers, APART), grow(covers, REGION), edge, grow(edge))
+
+
+def patch(scene, quad):
+    return CACHE.get(("patch", scene_key(scene), quad_key(quad)), lambda: make_patch(scene, quad))
+
+
+def paste(shape, patches, field, base=None):
+    """A frame-sized mask: `base` or nothing, and each patch's `field`."""
+    out = np.zeros(shape, bool) if base is None else base.copy()
+    for p in patches:
+        out[p.box] |= getattr(p, field)
+    return out
+
+
+# ------------------------------------------------------------- the box
+
+
+class BoxEdge(NamedTuple):
+    name: str
+    ends: np.ndarray  # window x, y of its two ends (2 x 2)
+    cols: np.ndarray  # EDGE_POINTS points along it, within the frame
+    rows: np.ndarray
+    depth: np.ndarray
+    around: np.ndarray  # the 3 x 3 pixels around each point: [point, pixel] flat indices
+    allowed: float  # the pixels of a column (row) a width-1 line covers at most
+    profiles: np.ndarray  # places measured across it: [place, pixel] flat indices of the frame
+
+
+class BoxLines(NamedTuple):
+    lines: np.ndarray  # pixels whose centres lie within LINE_REACH of an edge
+    apart: np.ndarray  # within APART of those
+    edges: list  # BoxEdge
+
+
+def line_mask(scene, segments, d):
+    """Pixels whose centres lie within d of the segments (window points)."""
+    out = np.zeros((scene.h, scene.w), bool)
+    for (x0, y0), (x1, y1) in segments:
+        c0, c1 = (int(np.clip(v, 0, scene.w)) for v in (min(x0, x1) - d, max(x0, x1) + d + 1))
+        r0, r1 = (int(np.clip(scene.h - v, 0, scene.h)) for v in (max(y0, y1) + d + 1, min(y0, y1) - d))
+        x, y = np.meshgrid(np.arange(c0, c1) + 0.5, scene.h - np.arange(r0, r1) - 0.5)
+        dx, dy = x1 - x0, y1 - y0
+        t = np.clip(((x - x0) * dx + (y - y0) * dy) / max(dx * dx + dy * dy, 1e-9), 0, 1)
+        out[r0:r1, c0:c1] |= np.hypot(x - x0 - t * dx, y - y0 - t * dy) <= d
+    return out
+
+
+def make_box_lines(scene):
+    s = scene
+    ends = [s.window(s.BOX, [a, b]) for _, a, b in s.box()]
+    segments = [e[:, :2] for e in ends]
+    lines = line_mask(s, segments, LINE_REACH)
+    edges = []
+    for k, (name, a, b) in enumerate(s.box()):
+        t = (np.arange(EDGE_POINTS) + 0.5) / EDGE_POINTS
+        x, y, depth = s.window(s.BOX, np.outer(1 - t, a) + np.outer(t, b)).T
+        c, r = x.astype(int), (s.h - y).astype(int)
+        shown = (c >= 1) & (c < s.w - 1) & (r >= 1) & (r < s.h - 1)
+        others = line_mask(s, segments[:k] + segments[k + 1:], LINE_REACH + 1)
+        c, r = c[shown], r[shown]
+        near = [np.clip(r + dr, 0, s.h - 1) * s.w + np.clip(c + dc, 0, s.w - 1) for dr in (-1, 0, 1) for dc in (-1, 0, 1)]
+        edges.append(BoxEdge(name, segments[k], c, r, depth[shown], np.stack(near, axis=1).reshape(-1, 9),
+                             *profiles(s, segments[k], others)))
+    return BoxLines(lines, grow(lines, APART), edges)
+
+
+def profiles(scene, ends, others):
+    """Places across an edge: at each, the pixels of one column (for an edge
+    that runs more across than up) or row within PROFILE_REACH of the line,
+    clear of the frame's border, the edge's ends and the other edges."""
+    (x0, y0), (x1, y1) = ends
+    across = abs(x1 - x0) >= abs(y1 - y0)
+    slope = (y1 - y0) / (x1 - x0) if across else (x1 - x0) / (y1 - y0)
+    allowed = float(np.hypot(1, slope)) if np.isfinite(slope) else 1.0
+    length = np.hypot(x1 - x0, y1 - y0)
+    out = []
+    if not np.isfinite(length) or length < 4 * PROFILE_CLEAR:
+        return allowed, np.zeros((0, 2 * PROFILE_REACH + 1), int)
+    for t in np.linspace(PROFILE_CLEAR / length, 1 - PROFILE_CLEAR / length, PROFILES):
+        x, y = x0 + t * (x1 - x0), y0 + t * (y1 - y0)
+        offsets = np.arange(-PROFILE_REACH, PROFILE_REACH + 1)
+        if across:
+            col = int(x)
+            line_y = y0 + (col + 0.5 - x0) * slope
+            rows = int(scene.h - line_y) + offsets
+            cols = np.full(len(rows), col)
+        else:
+            row = int(scene.h - y)
+            line_x = x0 + (scene.h - row - 0.5 - y0) * slope
+            cols = int(line_x) + offsets
+            rows = np.full(len(cols), row)
+        if rows.min() < 0 or cols.min() < 0 or rows.max() >= scene.h or cols.max() >= scene.w:
+            continue
+        if others[rows, cols].any():
+            continue
+        out.append(rows * scene.w + cols)
+    return allowed, np.array(out, int).reshape(-1, 2 * PROFILE_REACH + 1)
+
+
+def box_lines(scene):
+    return CACHE.get(("box", scene_key(scene)), lambda: make_box_lines(scene))
+
+
+def grid_points(scene, step):
+    """Points every `step` pixels: (rows, columns)."""
+    return CACHE.get(("grid", scene_key(scene), step),
+                     lambda: tuple(g.ravel() for g in np.mgrid[:scene.h:step, :scene.w:step]))
+
+
+# ------------------------------------------------------------- one frame
+
+
+class Look:
+    """One frame against one scene: each quad at its pixels, what is in
+    front, the box's lines, and where each kind of check may look."""
+
+    def __init__(self, frame, scene):
+        self.frame, self.scene = frame, scene
+        self.pixels = frame.pixels
+        self.flat_pixels = frame.pixels.reshape(-1, 3)
+        self.lit = channel_max(frame.pixels) > FOREGROUND
+        shape = (scene.h, scene.w)
+        self.names = list(scene.quads)
+        self.patches = {n: patch(scene, q) for n, q in scene.quads.items()}
+        self.box = box_lines(scene)
+        # The quad in front at each pixel (its place in drawing order, from 1)
+        # and its depth.
+        self.front = np.zeros(shape, np.int8)
+        self.depth = np.full(shape, np.inf, np.float32)
+        for i, name in enumerate(self.names, 1):
+            p = self.patches[name]
+            depth, front = self.depth[p.box], self.front[p.box]
+            nearer = p.depth < depth
+            depth[nearer], front[nearer] = p.depth[nearer], i
+        self.lines = self.box.lines
+        self.near_quads = paste(shape, self.patches.values(), "wide")
+        self.clear = ~(self.near_quads | self.box.apart)
+        self.edges = paste(shape, self.patches.values(), "rim", self.lines)
+        self.near_bits = np.zeros(shape, np.uint8)
+        for i, name in enumerate(self.names):
+            p = self.patches[name]
+            self.near_bits[p.box] |= p.near.astype(np.uint8) << i
+        self.fits = self.outlines()
+
+    def code(self, name):
+        return self.names.index(name) + 1
+
+    def got(self, rows, cols):
+        return self.pixels[rows, cols].astype(np.float32)
+
+    # ----------------------------------------------------------- outlines
+
+    def outline_cases(self, name, misreadings):
+        """The quad in the scene and in each of the misreadings, on the
+        pixels around all of them: {misreading (None: the scene): Case}."""
+        scenes = {None: self.scene, **{m: m.scene(self.scene) for m in misreadings}}
+        key = ("outline", scene_key(self.scene), tuple(self.frame.positions),
+               tuple(quad_key(s.quads[name]) for s in scenes.values()), self.scene.texture.key)
+        shape = CACHE.get(key, lambda: outline_shape(self.scene, name, scenes, self.frame.positions, self.lines))
+        # Not within APART of anything else.
+        others = sum(1 << i for i, n in enumerate(self.names) if n != name)
+        keep = shape.region & ((self.near_bits[shape.box] & others) == 0)
+        lit = self.lit[shape.box]
+        # Away from every outline a lit pixel is the quad or not at all; the
+        # share of its colour counts near an outline, and where a pixel that
+        # some reading covers is dark (the quad may be dark there).
+        deep = keep & ~shape.near
+        dark_r, dark_c = np.nonzero(deep & ~lit & shape.covered)
+        deep_lit = deep & lit
+        near = keep[shape.near_rows, shape.near_cols]
+        rows = np.concatenate([shape.near_rows[near], dark_r]) + shape.box[0].start
+        cols = np.concatenate([shape.near_cols[near], dark_c]) + shape.box[1].start
+        got = self.flat_pixels[rows * self.scene.w + cols].astype(np.float32)
+        lit_share = np.concatenate([lit[shape.near_rows[near], shape.near_cols[near]], np.zeros(len(dark_r), bool)])
+        lit_share = lit_share.astype(np.float32)
+        weigh = np.concatenate([shape.edge[near], np.zeros(len(dark_r), bool)]) | (lit_share == 0)
+        cases = {}
+        for how, r in shape.readings.items():
+            colours = r.edge_colours
+            index = np.concatenate([shape.edge_index[near], np.full(len(dark_r), -1)])[weigh]
+            lo, hi, dim = (np.empty((len(index), 3)), np.empty((len(index), 3)), np.empty(len(index)))
+            known = index >= 0
+            lo[known], hi[known], dim[known] = (v[index[known]] for v in colours)
+            if not known.all():  # dark pixels, away from the edge: what the quad may show there
+                lo[~known], hi[~known], dim[~known] = quad_colours(r.scene, r.quad, rows[weigh][~known],
+                                                                   cols[weigh][~known])
+            least, most = lit_share.copy(), lit_share.copy()
+            least[weigh], most[weigh] = coverage(got[weigh], Colours(lo, hi, dim), lit_share[weigh])
+            on = np.concatenate([r.on[near], np.zeros(len(dark_r), bool)])
+            taken = r.on_index[near][r.on[near]]
+            out_r, out_c = np.nonzero(deep_lit & ~r.inside_map)
+            cases[how] = Case(rows, cols, least, most,
+                              np.concatenate([r.inside[near], r.inside_map[dark_r, dark_c]]), on,
+                              r.sure[:, taken], r.maybe[:, taken],
+                              np.concatenate([r.distance[near], r.distance_map[dark_r, dark_c]]),
+                              out_r + shape.box[0].start, out_c + shape.box[1].start, r.distance_map[out_r, out_c])
+        return cases
+
+    def outlines(self):
+        """How the frame fits each quad's outline in the scene and in each
+        misreading: {name: {misreading (None: the scene): Fit}}, with the
+        samples resolved into pixels as explains the frame best: GL leaves
+        the resolve open, so the mean of the samples (of the colour values
+        or, gamma-correct, of the light) and each sample alone are tried,
+        each quad taking whichever reading fits it best, and the one that
+        explains the most quads is taken (a quad drawn wrong explains none). The misreadings are
+        tried only where the scene leaves enough unexplained for one to be
+        named (better_reading), here or in the angle of the two turning
+        quads; a frame the scene explains has only the scene's fits."""
+        fits = self.fits_of({name: self.outline_cases(name, ()) for name in OUTLINES})
+        residual = {name: f[None].residual for name, f in fits.items()}
+        if max(residual.values()) < CLEAR_RESIDUAL and sum(residual[n] for n in TURNING) < CLEAR_RESIDUAL:
+            return fits
+        return self.fits_of({name: self.outline_cases(name, OUTLINES[name]) for name in OUTLINES})
+
+    def fits_of(self, cases):
+        n = len(self.frame.positions)
+        options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
+        if n > 1:  # the resolve that explains the most quads, then the most of them
+            def unexplained(o):
+                left = [min(outside(c, o).sum() for c in by_reading.values()) for by_reading in cases.values()]
+                return sum(r >= CLEAR_RESIDUAL for r in left), sum(left)
+            best = min(options, key=unexplained)
+        else:
+            best = options[0]
+        fits = {}
+        for name, by_reading in cases.items():
+            fits[name] = {}
+            for how, c in by_reading.items():
+                miss = outside(c, best)
+                off = miss > 0.5
+                stray = off & ~c.on
+                deep = len(c.deep_rows)  # lit, outside: a stray each
+                fits[name][how] = Fit(int(stray.sum()) + deep, float(miss.sum()) + deep,
+                                      np.concatenate([c.rows[stray], c.deep_rows]),
+                                      np.concatenate([c.cols[stray], c.deep_cols]),
+                                      np.concatenate([~c.inside[stray], np.ones(deep, bool)]),
+                                      np.concatenate([c.distance[stray], c.deep_distance]),
+                                      np.concatenate([c.rows[off], c.deep_rows]),
+                                      np.concatenate([c.cols[off], c.deep_cols]),
+                                      np.concatenate([c.rows, c.deep_rows]), np.concatenate([c.cols, c.deep_cols]),
+                                      np.concatenate([miss, np.ones(deep, np.float32)]))
+        return fits
+
+
+class Reading(NamedTuple):
+    """One reading of a quad on the pixels of an outline's region: over the
+    region's box, and at the pixels near an outline."""
+    scene: object
+    quad: object
+    inside_map: np.ndarray  # the pixel centre lies inside the outline, over the box
+    distance_map: np.ndarray  # how far inside (pixels; negative outside), over the box
+    inside: np.ndarray  # the same, at the pixels near an outline
+    distance: np.ndarray
+    on: np.ndarray  # within a pixel of the outline, where the samples decide
+    on_index: np.ndarray  # each pixel's place among those on it
+    sure: np.ndarray  # there, the samples surely in, and maybe in: [sample, pixel on]
+    maybe: np.ndarray
+    edge_colours: Colours  # what it may show at the pixels within 2 of an outline
+
+
+class OutlineShape(NamedTuple):
+    """The pixels around a quad's outline in all its readings, and each
+    reading there: what is the same in every frame where the quads are."""
+    box: tuple  # rows, columns: two slices of the frame
+    region: np.ndarray  # the pixels judged, over the box: within REGION of an outline, off the box's lines
+    covered: np.ndarray  # some reading covers it, over the box
+    near: np.ndarray  # within 2 of some reading's outline, or where its samples decide, over the box
+    near_rows: np.ndarray  # those, in the box
+    near_cols: np.ndarray
+    edge: np.ndarray  # of those, the ones within 2 of some reading's outline
+    edge_index: np.ndarray  # each one's place among those, or -1
+    readings: dict  # misreading (None: the scene): Reading
+
+
+def quad_colours(scene, quad, rows, cols):
+    """What a quad may show at pixels: a textured one what its footprint
+    allows; the gradient either diagonal's blend."""
+    x, y = centres(scene, rows, cols)
+    if quad.repeats:
+        return scene.colours(quad, x, y)
+    one, other = scene.blends(quad, x, y)
+    return Colours(np.minimum(one, other), np.maximum(one, other), np.minimum(one.sum(axis=-1), other.sum(axis=-1)))
+
+
+def outline_shape(scene, name, scenes, positions, lines):
+    if len(scenes) == 1:  # the scene alone: its patch holds most of it
+        p = patch(scene, scene.quads[name])
+        box, distance, covers, covered = p.box, {None: p.inside}, {None: p.covers}, p.covers
+        region, edge_map = p.wide & ~grow(lines[box], 1), p.rim
+        on_maps = {None: p.band | (abs(p.inside) < PIXEL_REACH)}
+    else:
+        box = scene.box_around([s.quads[name] for s in scenes.values()], MARGIN)  # room for the region
+        distance = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
+        covers = {how: d >= 0 for how, d in distance.items()}
+        covered = np.logical_or.reduce(list(covers.values()))
+        # Beyond the outlines by more than APART, away from the box's lines.
+        region = grow(covered, REGION) & ~grow(lines[box], 1)
+        edge_map = np.logical_or.reduce([grow(band(v)) for v in covers.values()])
+        # The samples decide within a pixel of the outline, and where a
+        # pixel's square meets it (the tip of a sliver that misses every
+        # pixel centre).
+        on_maps = {how: band(covers[how]) | (abs(d) < PIXEL_REACH) for how, d in distance.items()}
+    near = region & np.logical_or.reduce([edge_map, *on_maps.values()])
+    r, c = np.nonzero(near)
+    rows, cols = r + box[0].start, c + box[1].start
+    edge = edge_map[r, c]
+    edge_index = np.where(edge, np.cumsum(edge) - 1, -1)
+    readings = {}
+    for how, s in scenes.items():
+        q = s.quads[name]
+        on = on_maps[how][r, c]
+        sure, maybe = s.samples(q, rows[on], cols[on], positions)
+        readings[how] = Reading(s, q, covers[how], distance[how], covers[how][r, c], distance[how][r, c], on,
+                                np.cumsum(on) - 1, sure, maybe, Colours(*quad_colours(s, q, rows[edge], cols[edge])))
+    return OutlineShape(box, region, covered, near, r, c, edge, edge_index, readings)
 
 
 def coverage(got, colours, lit):
@@ -163,13 +575,13 @@ def coverage(got, colours, lit):
 
     def share(step):
         with np.errstate(divide="ignore", invalid="ignore"):
-            least = np.where(hi > FOREGROUND, (got - step) / hi, 0).max(axis=-1)
-            most = np.minimum(np.where(lo > FOREGROUND, (got + step) / lo, np.inf).min(axis=-1),
+            least = channel_max(np.where(hi > FOREGROUND, (got - step) / hi, 0))
+            most = np.minimum(-channel_max(-np.where(lo > FOREGROUND, (got + step) / lo, np.inf)),
                               np.where(dim > FOREGROUND, (got + step).sum(axis=-1) / dim, np.inf))
         return np.clip(least, 0, 1), np.clip(most, 0, 1)
     least, most = share(COLOUR_STEP)
     loose_least, loose_most = share(NOT_A_SHARE)
-    other = (loose_least > loose_most) | (got > hi + NOT_A_SHARE).any(axis=-1)
+    other = (loose_least > loose_most) | (channel_max(got - hi) > NOT_A_SHARE)
     least, most = np.minimum(least, most), np.maximum(least, most)
     return np.where(other, lit, least), np.where(other, lit, most)
 
@@ -181,8 +593,14 @@ class Fit(NamedTuple):
     rows: np.ndarray  # where the stray pixels lie
     cols: np.ndarray
     outside: np.ndarray  # whether each lies outside the outline
+    distance: np.ndarray  # how far inside the outline each lies (negative outside)
     off_rows: np.ndarray  # every pixel off by more than half, the outline's band included
     off_cols: np.ndarray
+    # Every pixel judged and how far it lies off (for blame: the residual
+    # without some of them).
+    all_rows: np.ndarray = EMPTY
+    all_cols: np.ndarray = EMPTY
+    miss: np.ndarray = EMPTY
 
 
 class Case(NamedTuple):
@@ -195,110 +613,10 @@ class Case(NamedTuple):
     on: np.ndarray  # within a pixel of the outline, where the samples decide
     sure: np.ndarray  # there, the samples surely in, and maybe in: [sample, pixel on]
     maybe: np.ndarray
-
-
-class Look:
-    """One frame against one scene: each quad at every pixel centre, what is
-    in front, the box's lines, and where each kind of check may look."""
-
-    def __init__(self, frame, scene):
-        self.frame, self.scene = frame, scene
-        self.raster = {n: scene.raster(q) for n, q in scene.quads.items()}
-        self.front, self.depth = np.full((scene.h, scene.w), None, object), np.full((scene.h, scene.w), np.inf)
-        for name, (_, depth) in self.raster.items():
-            nearer = depth < self.depth
-            self.front[nearer], self.depth[nearer] = name, depth[nearer]
-        self.lines = self.line_mask(LINE_REACH)
-        self.green = line_green(frame.pixels)
-        covered = [r[0] for r in self.raster.values()]
-        self.near = {n: grow(r[0], APART) for n, r in self.raster.items()}
-        self.clear = ~(grow(np.logical_or.reduce(covered), APART + 1) | grow(self.lines, APART))
-        self.edges = np.logical_or.reduce([self.lines] + [grow(band(c)) for c in covered])
-        self.fits = self.outlines()
-
-    def line_mask(self, d):
-        """Pixels whose centres lie within d of the box's projected edges."""
-        s = self.scene
-        out = np.zeros((s.h, s.w), bool)
-        for _, a, b in s.box():
-            (x0, y0, _), (x1, y1, _) = s.window(s.BOX, [a, b])
-            c0, c1 = (int(np.clip(v, 0, s.w)) for v in (min(x0, x1) - d, max(x0, x1) + d + 1))
-            r0, r1 = (int(np.clip(s.h - v, 0, s.h)) for v in (max(y0, y1) + d + 1, min(y0, y1) - d))
-            x, y = np.meshgrid(np.arange(c0, c1) + 0.5, s.h - np.arange(r0, r1) - 0.5)
-            dx, dy = x1 - x0, y1 - y0
-            t = np.clip(((x - x0) * dx + (y - y0) * dy) / max(dx * dx + dy * dy, 1e-9), 0, 1)
-            out[r0:r1, c0:c1] |= np.hypot(x - x0 - t * dx, y - y0 - t * dy) <= d
-        return out
-
-    def outline_cases(self, name, misreadings):
-        """The quad in the scene and in each of the misreadings, on the
-        pixels around all of them: {misreading (None: the scene): Case}."""
-        scenes = {None: self.scene, **{m: m.scene(self.scene) for m in misreadings}}
-        box = self.scene.box_around([s.quads[name] for s in scenes.values()], APART + 4)  # room for the region
-        inside = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
-        covers = {how: d >= 0 for how, d in inside.items()}
-        covered = np.logical_or.reduce(list(covers.values()))
-        # Beyond the outlines by more than APART, not within APART of anything else.
-        region = grow(covered, APART + 1) & ~grow(self.lines[box], 1)
-        for other, near in self.near.items():
-            if other != name:
-                region &= ~near[box]
-        rows, cols = np.nonzero(region)
-        at = rows + box[0].start, cols + box[1].start
-        got = self.frame.pixels[at]
-        lit = (got.max(axis=1) > FOREGROUND).astype(np.float32)
-        # Away from every outline a lit pixel is the quad or not at all; the
-        # share of its colour counts near an outline, and where a pixel that
-        # some reading covers is dark (the quad may be dark there).
-        edge = np.logical_or.reduce([grow(band(c)) for c in covers.values()])[rows, cols]
-        weigh = edge | ((lit == 0) & covered[rows, cols])
-        x, y = centres(self.scene, at[0][weigh], at[1][weigh])
-        cases = {}
-        for how, s in scenes.items():
-            q = s.quads[name]
-            colours = s.colours(q, x, y) if q.repeats else either(
-                s.colours(q, x, y), s.changed(split=1 - s.split).colours(q, x, y))
-            least, most = lit.copy(), lit.copy()
-            least[weigh], most[weigh] = coverage(got[weigh], colours, lit[weigh])
-            # The samples decide within a pixel of the outline, and where a
-            # pixel's square meets it (the tip of a sliver that misses every
-            # pixel centre).
-            on = band(covers[how])[rows, cols] | (abs(inside[how][rows, cols]) < PIXEL_REACH)
-            cases[how] = Case(*at, least, most, covers[how][rows, cols], on,
-                              *s.samples(q, at[0][on], at[1][on], self.frame.positions))
-        return cases
-
-    def outlines(self):
-        """How the frame fits each quad's outline in the scene and in each
-        misreading: {name: {misreading (None: the scene): Fit}}, with the
-        samples resolved into pixels as explains the frame best: GL leaves
-        the resolve open, so the mean of the samples (of the colour values
-        or, gamma-correct, of the light) and each sample alone are tried,
-        each quad taking whichever reading fits it best. The misreadings are
-        tried only where the scene leaves enough unexplained for one to be
-        named (better_reading), here or in the angle of the two turning
-        quads; a frame the scene explains has only the scene's fits."""
-        fits = self.fits_of({name: self.outline_cases(name, ()) for name in OUTLINES})
-        residual = {name: f[None].residual for name, f in fits.items()}
-        if max(residual.values()) < CLEAR_RESIDUAL and sum(residual[n] for n in TURNING) < CLEAR_RESIDUAL:
-            return fits
-        return self.fits_of({name: self.outline_cases(name, OUTLINES[name]) for name in OUTLINES})
-
-    def fits_of(self, cases):
-        n = len(self.frame.positions)
-        options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
-        best = min(options[:1] if n == 1 else options, key=lambda o: sum(
-            min(outside(c, o).sum() for c in by_reading.values()) for by_reading in cases.values()))
-        fits = {}
-        for name, by_reading in cases.items():
-            fits[name] = {}
-            for how, c in by_reading.items():
-                miss = outside(c, best)
-                off = miss > 0.5
-                stray = off & ~c.on
-                fits[name][how] = Fit(int(stray.sum()), float(miss.sum()), c.rows[stray], c.cols[stray],
-                                      ~c.inside[stray], c.rows[off], c.cols[off])
-        return fits
+    distance: np.ndarray  # how far inside the outline (pixels)
+    deep_rows: np.ndarray  # lit pixels outside the outline, away from every outline
+    deep_cols: np.ndarray
+    deep_distance: np.ndarray
 
 
 def outside(case, resolve):
@@ -306,7 +624,8 @@ def outside(case, resolve):
     samples resolved by (weights, curve)."""
     weights, curve = resolve
     lo, hi = case.inside.astype(np.float32), case.inside.astype(np.float32)
-    lo[case.on], hi[case.on] = (np.asarray(weights) @ case.sure) ** curve, (np.asarray(weights) @ case.maybe) ** curve
+    w = np.asarray(weights, np.float32)
+    lo[case.on], hi[case.on] = (w @ case.sure) ** curve, (w @ case.maybe) ** curve
     return np.maximum(0, np.maximum(lo - case.most, case.least - hi))
 
 
@@ -314,17 +633,66 @@ def outside(case, resolve):
 
 
 def better_reading(fits, readings):
-    """The misreading that explains the frame far better than the scene."""
+    """The misreading that explains the frame as a correct frame is
+    explained, and far better than the scene does."""
     if fits[None].residual < CLEAR_RESIDUAL:
         return None
     best = min(readings, key=lambda how: fits[how].residual)
-    if fits[best].stray <= STRAY_PIXELS and fits[best].residual * 2 < fits[None].residual:
+    f = fits[best]
+    if f.stray <= STRAY_PIXELS and f.residual < CLEAR_RESIDUAL and f.residual * 2 < fits[None].residual:
         return best
     return None
 
 
-def around(rows, cols):
-    return (int(np.median(cols)), int(np.median(rows))) if len(rows) else None
+def edge_names(scene, quad, rows, cols):
+    """The side of the quad's outline, as seen, nearest each pixel."""
+    p = scene.corners(quad)
+    x, y = centres(scene, rows, cols)
+    turn = np.sign(np.cross(p[1] - p[0], p[2] - p[1])) or 1
+    sides, distances = [], []
+    for (x0, y0), (x1, y1) in zip(p, np.roll(p, -1, axis=0)):
+        length = max(np.hypot(x1 - x0, y1 - y0), 1e-9)
+        distances.append(abs((x1 - x0) * (y - y0) - (y1 - y0) * (x - x0)) / length)
+        nx, ny = turn * (y1 - y0), -turn * (x1 - x0)  # outward, y up
+        sides.append(("right" if nx > 0 else "left") if abs(nx) >= abs(ny) else ("top" if ny > 0 else "bottom"))
+    nearest = np.argmin(distances, axis=0)
+    return [sides[k] for k in nearest]
+
+
+# How far, in pixels, the drawn outline is followed beyond the pixels judged.
+FOLLOW = 64
+
+
+def geometry(look, name, fit):
+    """Where and how far the drawn outline lies off the expected one: from
+    the stray pixel farthest off, followed straight away from the nearest
+    side (or into the quad) while the quad's colours go on (or do not)."""
+    outside_share = fit.outside.mean()
+    drawn_out = outside_share >= 0.5
+    kind = fit.outside if drawn_out else ~fit.outside
+    rows, cols, distance = fit.rows[kind], fit.cols[kind], abs(fit.distance[kind])
+    far = int(np.argmax(distance))
+    quad = look.scene.quads[name]
+    side = edge_names(look.scene, quad, rows[far:far + 1], cols[far:far + 1])[0]
+    step = {"left": (0, -1), "right": (0, 1), "top": (-1, 0), "bottom": (1, 0)}[side]
+    if not drawn_out:
+        step = (-step[0], -step[1])
+    k = np.arange(1, FOLLOW + 1)
+    path_r, path_c = rows[far] + k * step[0], cols[far] + k * step[1]
+    within = (path_r >= 0) & (path_c >= 0) & (path_r < look.scene.h) & (path_c < look.scene.w)
+    path_r, path_c = path_r[within], path_c[within]
+    ours = Blame(look).shows(name, path_r, path_c)
+    goes_on = ours if drawn_out else ~ours
+    reach = int(np.argmin(goes_on)) if not goes_on.all() else len(goes_on)
+    if reach:
+        x, y = centres(look.scene, path_r[reach - 1:reach], path_c[reach - 1:reach])
+        distance[far] = max(distance[far], abs(float(look.scene.inside(quad, x, y)[0])))
+    at = around(fit.rows, fit.cols)
+    if drawn_out:
+        how = f"drawn outside its outline, up to {distance[far]:.0f} pixels beyond its {side} side"
+    else:
+        how = f"missing inside its outline, up to {distance[far]:.0f} pixels in from its {side} side"
+    return f"{fit.stray} pixels {how}, around ({at[0]}, {at[1]})", at
 
 
 def check_outline(look, name):
@@ -332,23 +700,29 @@ def check_outline(look, name):
     how = better_reading(fits, OUTLINES[name])
     fit = fits[None]
     if how:
+        # With another object's pixels left out, the scene may explain the
+        # rest after all.
+        still = lambda left_out: float(fit.miss[~left_out(fit.all_rows, fit.all_cols)].sum()) >= CLEAR_RESIDUAL
         return Problem(how.says, fit.off_rows, fit.off_cols, around(fit.off_rows, fit.off_cols),
-                       how.scene(look.scene), (name,))
+                       how.scene(look.scene), (name,), still=still)
     if fit.stray > STRAY_PIXELS:
-        kind = "drawn outside its outline" if fit.outside.mean() >= 0.5 else "missing inside its outline"
-        at = around(fit.rows, fit.cols)
-        return Problem(f"{fit.stray} pixels {kind}, around ({at[0]}, {at[1]})", fit.rows, fit.cols, at)
+        says, at = geometry(look, name, fit)
+        return Problem(says, fit.rows, fit.cols, at,
+                       still=lambda left_out: (~left_out(fit.rows, fit.cols)).sum() > STRAY_PIXELS)
     return None
 
 
 def check_angle(look):
-    """Frame N at N degrees: the two quads together fit no better a degree off."""
+    """Frame N at N degrees: the two quads together fit no better a degree
+    off; an angle is named only where it explains the frame."""
     both = {None: [look.fits[n][None] for n in TURNING]}
     if sum(f.residual for f in both[None]) < CLEAR_RESIDUAL:
         return None
+    if any(m not in look.fits[n] for off, ms in ANGLES.items() for n, m in zip(TURNING, ms)):
+        return None  # the misreadings were not tried: the scene explains each quad
     for off, misreadings in ANGLES.items():
         both[off] = [look.fits[m_name][m] for m_name, m in zip(TURNING, misreadings)]
-    summed = {how: Fit(sum(f.stray for f in fits), sum(f.residual for f in fits), *([None] * 5))
+    summed = {how: Fit(sum(f.stray for f in fits), sum(f.residual for f in fits), *([None] * 6))
               for how, fits in both.items()}
     off = better_reading(summed, tuple(ANGLES))
     if off:
@@ -364,19 +738,58 @@ def check_angle(look):
 # ------------------------------------------------------------------- colours
 
 
-def expected(scene, names, rows, cols):
-    """What the named quads (a name a point) may show at the pixels in
-    `scene`: Colours of n points."""
-    lo, hi, dim = np.zeros((len(rows), 3)), np.zeros((len(rows), 3)), np.zeros(len(rows))
-    x, y = centres(scene, rows, cols)
-    for name in set(names):
-        k = names == name
-        lo[k], hi[k], dim[k] = scene.colours(scene.quads[name], x[k], y[k])
-    return Colours(lo, hi, dim)
-
-
 def rgb_range(lo, hi):
     return rgb(lo) if (lo == hi).all() else f"between {rgb(lo)} and {rgb(hi)}"
+
+
+class Points(NamedTuple):
+    """The points where a quad's colours are read, and what it may show there."""
+    rows: np.ndarray
+    cols: np.ndarray
+    want: Colours
+    cells: np.ndarray  # each point's cell of the photograph: 0 to n_cells - 1, or -1
+    cell_colour: np.ndarray  # that cell's colour, as shown
+    copies: np.ndarray  # each point's copy of the photograph: 0 to n_copies - 1, or -1
+    n_cells: int = 0
+    n_copies: int = 0
+    blurred: tuple = ()  # the photograph's colour at each point blurred across, up, and all over
+
+
+def compact(ids):
+    """Ids (-1: none) as 0, 1, ... in order, and how many there are."""
+    known = ids >= 0
+    out = np.full(len(ids), -1)
+    values, out[known] = np.unique(ids[known], return_inverse=True)
+    return out, len(values)
+
+
+def finite_rows(a):
+    """Rows of (n, 3) whose three values are all finite."""
+    return np.isfinite(a[:, 0] + a[:, 1] + a[:, 2])
+
+
+def colour_points(scene, name, rows, cols):
+    """What the quad may show at the points, and which cell and which copy
+    of the photograph each lies in."""
+    q = scene.quads[name]
+    if not q.repeats:
+        none = np.full(len(rows), -1)
+        return Points(rows, cols, Colours(*quad_colours(scene, q, rows, cols)), none, np.zeros((len(rows), 3)), none)
+    x, y = centres(scene, rows, cols)
+    s, t, *box = scene.lookup(q, x, y)
+    want = scene.texture.colour_range(*box, np.array(q.tint))
+    row, col, up, across = scene.texture.cell_at(s, t)
+    cells = np.asarray(scene.texture.cells)
+    row, col = np.clip(row, 0, cells.shape[0] - 1), np.clip(col, 0, cells.shape[1] - 1)
+    tint = np.array(q.tint)
+    colour = cells[row, col] * tint
+    photo = scene.texture
+    blurred = (photo.row_means[row] * tint, photo.col_means[col] * tint, np.broadcast_to(photo.mean * tint, colour.shape))
+    known = np.isfinite(s) & np.isfinite(t)
+    copies = np.where(known, up * 64 + across + 64 * 64, -1)
+    cells, n_cells = compact(np.where(known, copies * 4096 + row * 64 + col, -1))
+    copies, n_copies = compact(copies)
+    return Points(rows, cols, want, cells, colour, copies, n_cells, n_copies, blurred)
 
 
 class Misses(NamedTuple):
@@ -387,139 +800,298 @@ class Misses(NamedTuple):
     first: str  # the first of them, in words
 
 
-def misses(look, scene, names, rows, cols, tolerance):
-    """The frame's colours at the points against the scene: a point misses
-    when a channel lies further than `tolerance` outside what the quad may
-    show there; whichever way the quads are split into triangles fits
-    better."""
-    got, out = look.frame.pixels[rows, cols], []
-    for s in (scene, scene.changed(split=1 - scene.split)) if len(rows) else ():
-        want = expected(s, names, rows, cols)
-        known = np.isfinite(want.lo).all(axis=1)
-        with np.errstate(invalid="ignore"):
-            miss = known & ((got < want.lo - tolerance) | (got > want.hi + tolerance)).any(axis=1)
-        i = np.argmax(miss)
-        out.append(Misses(int(known.sum()), int(miss.sum()), rows[miss], cols[miss],
-                          f"({cols[i]}, {rows[i]}) is {rgb(got[i])}, expected about {rgb_range(want.lo[i], want.hi[i])}"))
-    return min(out, key=lambda r: r.missed - r.tested * COLOUR_MISSES, default=Misses(0, 0, EMPTY, EMPTY, ""))
+def misses(got, points, tolerance):
+    """The colours at the points against what the quad may show: a point
+    whose range is tight misses when a channel lies further than
+    `tolerance` outside it."""
+    want = points.want
+    with np.errstate(invalid="ignore"):
+        tight = finite_rows(want.lo) & (channel_max(want.hi - want.lo) <= TIGHT)
+        miss = tight & (channel_max(np.maximum(want.lo - tolerance - got, got - want.hi - tolerance)) > 0)
+    i = int(np.argmax(miss)) if len(miss) else 0
+    first = (f"({points.cols[i]}, {points.rows[i]}) is {rgb(got[i])}, "
+             f"expected about {rgb_range(want.lo[i], want.hi[i])}") if len(miss) else ""
+    return Misses(int(tight.sum()), int(miss.sum()), points.rows[miss], points.cols[miss], first)
 
 
 def too_many(m):
     return m.tested > 0 and m.missed > m.tested * COLOUR_MISSES
 
 
-def check_colours(look, name):
-    """Colours every COLOUR_GRID pixels inside the quad; the misreadings for
-    the diagnosis."""
-    rows, cols = grid(look, COLOUR_GRID)
-    keep = look.front[rows, cols] == name
-    at = (np.full(keep.sum(), name, object), rows[keep], cols[keep], TOLERANCE[name])
-    found = misses(look, look.scene, *at)
-    if not too_many(found):
+def group_means(index, n, known, *values):
+    """The count and the means of each group of points: index 0..n-1 at the
+    known ones."""
+    index = index[known]
+    counts = np.bincount(index, minlength=n)
+    by_channel = (index[:, None] * 3 + np.arange(3)).ravel()
+    with np.errstate(invalid="ignore", divide="ignore"):
+        return (counts, *(np.bincount(by_channel, v[known].ravel(), 3 * n).reshape(n, 3) / counts[:, None]
+                          for v in values))
+
+
+def cells_off(got, points):
+    """The cells of the photograph whose mean over their points lies outside
+    the mean of what the points may show: (rows, columns of their points,
+    words for the first, the place named), or None."""
+    known = (points.cells >= 0) & finite_rows(points.want.lo) & finite_rows(points.want.hi)
+    if known.sum() < MIN_REGION:
         return None
-    evidence = (found.rows, found.cols, (found.cols[0], found.rows[0]))
-    for m in COLOURS[name]:
-        if not too_many(misses(look, m.scene(look.scene), *at)):
-            return Problem(m.says, *evidence)
-    return Problem(f"{found.missed} of {found.tested} points off, e.g. {found.first}", *evidence)
+    counts, mean, lo, hi = group_means(points.cells, points.n_cells, known, got, points.want.lo, points.want.hi)
+    with np.errstate(invalid="ignore"):
+        gap = np.maximum(lo - mean, mean - hi).max(axis=1)
+    off = (counts >= MIN_REGION) & (gap > MEAN_TOLERANCE)
+    if not off.any():
+        return None
+    worst = int(np.argmax(np.where(off, gap, -np.inf)))
+    in_off = known & off[np.maximum(points.cells, 0)]
+    member = known & (points.cells == worst)
+    colour = points.cell_colour[np.argmax(member)]
+    at = around(points.rows[member], points.cols[member])
+    says = (f"{off.sum()} of its photograph's cells off: the cell of {rgb(colour)} averages "
+            f"{rgb(mean[worst])} over {counts[worst]} points around ({at[0]}, {at[1]}), "
+            f"expected {rgb_range(np.round(lo[worst]), np.round(hi[worst]))}")
+    return points.rows[in_off], points.cols[in_off], says, at, int(off.sum())
+
+
+def copies_off(got, points):
+    """The copies of the photograph whose mean lies off the photograph's own
+    at their points, sharp or blurred: (rows, columns of their points,
+    words, the place named), or None."""
+    known = points.copies >= 0
+    if known.sum() < MIN_COPY:
+        return None
+    counts, mean, *models = group_means(points.copies, points.n_copies, known, got, points.cell_colour,
+                                        *points.blurred)
+    lo, hi = np.minimum.reduce(models), np.maximum.reduce(models)
+    with np.errstate(invalid="ignore"):
+        gap = np.maximum(lo - mean, mean - hi).max(axis=1)
+    off = (counts >= MIN_COPY) & (gap > COPY_TOLERANCE)
+    if not off.any():
+        return None
+    worst = int(np.argmax(np.where(off, gap, -1)))
+    in_off = known & off[np.maximum(points.copies, 0)]
+    member = known & (points.copies == worst)
+    at = around(points.rows[member], points.cols[member])
+    says = (f"{off.sum()} of its {points.n_copies} copies of the photograph off: one averages {rgb(mean[worst])} "
+            f"over {counts[worst]} points around ({at[0]}, {at[1]}), where the photograph averages "
+            f"{rgb_range(np.round(lo[worst]), np.round(hi[worst]))} there, sharp or blurred")
+    return points.rows[in_off], points.cols[in_off], says, at, int(off.sum())
+
+
+def judge_colours(look, scene, name, rows, cols, got):
+    """(Misses, cells off, copies off) of the frame's colours at the points,
+    as the quad shows them in `scene`; the gradient along whichever diagonal
+    fits better."""
+    q = scene.quads[name]
+    if q.repeats:
+        if name == "image quad" and scene is look.scene:
+            points = image_points(look, rows, cols)
+        else:
+            points = colour_points(scene, name, rows, cols)
+        return misses(got, points, TOLERANCE[name]), cells_off(got, points), copies_off(got, points)
+    none = np.full(len(rows), -1)
+    out = []
+    for c in scene.blends(q, *centres(scene, rows, cols), (scene.split, 1 - scene.split)):
+        points = Points(rows, cols, Colours(c, c, c.sum(axis=-1)), none, c, none)
+        out.append((misses(got, points, TOLERANCE[name]), None, None))
+    return min(out, key=lambda r: r[0].missed - r[0].tested * COLOUR_MISSES)
+
+
+def image_points(look, rows, cols):
+    """colour_points for the image quad, which never moves: computed once for
+    every point of the grid it may show, then taken."""
+    scene = look.scene
+    q = scene.quads["image quad"]
+    key = ("image colours", scene_key(scene), quad_key(q), scene.texture.key)
+
+    def make():
+        p = look.patches["image quad"]
+        g_rows, g_cols = grid_points(scene, COLOUR_GRID)
+        inside = np.zeros(len(g_rows), bool)
+        r, c = g_rows - p.box[0].start, g_cols - p.box[1].start
+        within = (r >= 0) & (c >= 0) & (r < p.covers.shape[0]) & (c < p.covers.shape[1])
+        inside[within] = p.covers[r[within], c[within]]
+        where = np.full((scene.h, scene.w), -1, np.int32)
+        where[g_rows[inside], g_cols[inside]] = np.arange(inside.sum())
+        return where, colour_points(scene, "image quad", g_rows[inside], g_cols[inside])
+    where, all_points = CACHE.get(key, make)
+    k = where[rows, cols]
+    if (k < 0).any():
+        return colour_points(scene, "image quad", rows, cols)
+    return Points(rows, cols, Colours(*(v[k] for v in all_points.want)), all_points.cells[k],
+                  all_points.cell_colour[k], all_points.copies[k], all_points.n_cells, all_points.n_copies,
+                  tuple(b[k] for b in all_points.blurred))
+
+
+def failed(found):
+    m, cells, copies = found
+    return too_many(m) or cells is not None or copies is not None
+
+
+def explains(misread, found):
+    """A misreading of the colours fits: its points are within their
+    budget, and it leaves at most half the regions off that the scene does
+    (another object's pixels over a region stay off either way)."""
+    regions = lambda f: sum(r[4] for r in f[1:] if r is not None)
+    return not too_many(misread[0]) and regions(misread) * 2 <= regions(found)
+
+
+def check_colours(look, name):
+    """Colours every COLOUR_GRID pixels inside the quad, away from every
+    outline: each point, each cell of the photograph and each copy of it as
+    a region; the misreadings for the diagnosis."""
+    g = COLOUR_GRID
+    r, c = np.nonzero((look.front[::g, ::g] == look.code(name)) & ~look.edges[::g, ::g])
+    rows, cols = r * g, c * g
+    got = look.got(rows, cols)
+    found = judge_colours(look, look.scene, name, rows, cols, got)
+    if not failed(found):
+        return None
+    m, cells, copies = found
+
+    def still(left_out):
+        k = ~left_out(rows, cols)
+        return failed(judge_colours(look, look.scene, name, rows[k], cols[k], got[k]))
+    region = cells or copies
+    if region is not None:
+        evidence = (np.concatenate([m.rows, region[0]]), np.concatenate([m.cols, region[1]]), region[3])
+    else:
+        evidence = (m.rows, m.cols, (m.cols[0], m.rows[0]))
+    for reading in COLOURS[name]:
+        if explains(judge_colours(look, reading.scene(look.scene), name, rows, cols, got), found):
+            return Problem(reading.says, *evidence, still=still)
+    says = region[2] if region is not None else f"{m.missed} of {m.tested} points off, e.g. {m.first}"
+    return Problem(says, *evidence, still=still)
 
 
 # ------------------------------------------------------- box, clear, depth
 
-# The box's green as a line pixel may hold it: a third of it at least (a
-# multisampled or antialiased line), and little else.
-LINE_GREEN = 80
-# Below this the window counts as clear (a 16-bit visual's dither).
-CLEAR = 10
-# An edge is missing when green lies near fewer than half of its points in view.
-EDGE_SHOWN = 0.5
+
+def near_green(look, around):
+    """Whether green lies among each point's 3 x 3 pixels ([point, pixel] flat indices)."""
+    return line_green(look.flat_pixels[around]).any(axis=1)
 
 
-def line_green(c):
-    """Pixels (..., 3) that hold at least a third of the box's green."""
-    return (c[..., 1] >= LINE_GREEN) & (c[..., 0] <= c[..., 1] / 2) & (c[..., 2] <= c[..., 1] / 2)
-
-
-# Points along each box edge where its green is looked for.
-EDGE_POINTS = 24
-
-
-def edge_points(look, a, b, n=EDGE_POINTS):
-    """n points along a box edge, within the frame: columns, rows, depths."""
-    t = (np.arange(n) + 0.5) / n
-    x, y, depth = look.scene.window(look.scene.BOX, np.outer(1 - t, a) + np.outer(t, b)).T
-    c, r = x.astype(int), (look.scene.h - y).astype(int)
-    inside = (c >= 1) & (c < look.scene.w - 1) & (r >= 1) & (r < look.scene.h - 1)
-    return c[inside], r[inside], depth[inside]
-
-
-def near_green(look, c, r):
-    return np.logical_or.reduce([look.green[r + dr, c + dc] for dr in (-1, 0, 1) for dc in (-1, 0, 1)])
+def line_cover(pixels):
+    """The share of the box's green that pixels (..., 3) hold, as drawn over
+    black: 0 where they hold little or something else."""
+    g = pixels[..., 1].astype(np.float32)
+    green = (g > FOREGROUND) & (pixels[..., 0] <= g / 2) & (pixels[..., 2] <= g / 2)
+    return np.where(green, g / 255, 0)
 
 
 def check_box(look):
     """Each of the 12 edges is green where it shows (away from the quads,
-    the depth test's business); no green line where the box has none."""
-    s = look.scene
-    near_quads = np.logical_or.reduce([grow(r[0], APART + 1) for r in look.raster.values()])
-    for name, a, b in s.box():
-        c, r, _ = edge_points(look, a, b)
-        shown = ~near_quads[r, c]
-        green = near_green(look, c[shown], r[shown])
+    the depth test's business) and no wider than a width-1 line; no green
+    line where the box has none."""
+    flat = look.pixels.reshape(-1, 3)
+    for e in look.box.edges:
+        shown = ~look.near_quads[e.rows, e.cols]
+        green = near_green(look, e.around[shown])
         if shown.sum() > FEW_POINTS and green.sum() < shown.sum() * EDGE_SHOWN:
-            ends = [rgb(p) for p in s.window(s.BOX, [a, b])[:, :2] * (1, -1) + (0, s.h)]
-            rows, cols = r[shown][~green], c[shown][~green]
-            return Problem(f"{name} edge missing: no green along it from {ends[0]} to {ends[1]}", rows, cols,
+            ends = [rgb(p) for p in e.ends * (1, -1) + (0, look.scene.h)]
+            rows, cols = e.rows[shown][~green], e.cols[shown][~green]
+            return Problem(f"{e.name} edge missing: no green along it from {ends[0]} to {ends[1]}", rows, cols,
                            around(rows, cols))
-    stray = background_misses(look, look.green)
+    for e in look.box.edges:
+        if not len(e.profiles):
+            continue
+        clear = ~look.near_quads.reshape(-1)[e.profiles].any(axis=1)
+        if clear.sum() < MIN_PROFILES:
+            continue
+        widths = line_cover(flat[e.profiles[clear]]).sum(axis=1)
+        width = float(np.median(widths))
+        if width >= e.allowed + LINE_SLACK:
+            wide = e.profiles[clear][widths >= e.allowed + LINE_SLACK]
+            covered = wide[line_cover(flat[wide]) > 0]
+            rows, cols = covered // look.scene.w, covered % look.scene.w
+            return Problem(f"{e.name} edge {width:.1f} pixels wide across, where a width-1 line covers at most "
+                           f"{e.allowed:.1f}", rows, cols, around(rows, cols))
+    stray = background_misses(look, line_green)
     return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}")
+
+
 
 
 def background_misses(look, wrong):
     """Points every COLOUR_GRID pixels where the scene leaves the window clear
-    and the frame has something `wrong` (a mask): a Problem or None."""
-    rows, cols = (g.ravel() for g in np.mgrid[:look.scene.h:COLOUR_GRID, :look.scene.w:COLOUR_GRID])
-    bad = look.clear[rows, cols] & wrong[rows, cols]
-    if bad.sum() < FEW_POINTS:
+    and the frame has something `wrong` (a function of pixels): a Problem
+    or None."""
+    g = COLOUR_GRID
+    pixels = look.pixels[::g, ::g]
+    r, c = np.nonzero(look.clear[::g, ::g] & wrong(pixels))
+    if len(r) < FEW_POINTS:
         return None
-    i = np.nonzero(bad)[0][bad.sum() // 2]
-    return Problem(f"{bad.sum()} points, e.g. ({cols[i]}, {rows[i]}) is {rgb(look.frame.pixels[rows[i], cols[i]])}",
-                   rows[bad], cols[bad], (cols[i], rows[i]))
+    rows, cols = r * g, c * g
+    i = len(rows) // 2
+    return Problem(f"{len(rows)} points, e.g. ({cols[i]}, {rows[i]}) is {rgb(look.pixels[rows[i], cols[i]])}",
+                   rows, cols, (cols[i], rows[i]),
+                   still=lambda left_out: (~left_out(rows, cols)).sum() >= FEW_POINTS)
+
+
+def not_black(pixels):
+    return (channel_max(pixels) > CLEAR) & ~line_green(pixels)
 
 
 def check_clear(look):
-    miss = background_misses(look, (look.frame.pixels.max(axis=2) > CLEAR) & ~look.green)
+    miss = background_misses(look, not_black)
     return miss and miss._replace(says=f"not black where nothing is drawn: {miss.says}")
+
+
+def expected(scene, names, rows, cols):
+    """What the named quads (a name a point) may show at the pixels in
+    `scene`: Colours of n points."""
+    lo, hi, dim = np.zeros((len(rows), 3)), np.zeros((len(rows), 3)), np.zeros(len(rows))
+    for name in set(names):
+        k = names == name
+        if name is not None:
+            lo[k], hi[k], dim[k] = quad_colours(scene, scene.quads[name], rows[k], cols[k])
+    return Colours(lo, hi, dim)
 
 
 def check_depth(look):
     """Nearer objects hide farther ones: the box's hidden edges stay hidden,
     and where quads overlap the nearer one shows, not the one drawn last."""
-    c, r, z = (np.concatenate(v) for v in zip(*(edge_points(look, a, b) for _, a, b in look.scene.box())))
+    edges = look.box.edges
+    c, r, z, around9 = (np.concatenate([getattr(e, k) for e in edges]) for k in ("cols", "rows", "depth", "around"))
     behind = (look.depth[r, c] < z - DEPTH_APART) & ~look.edges[r, c]
-    c, r = c[behind], r[behind]
-    want = expected(look.scene, look.front[r, c], r, c)
+    c, r, around9 = c[behind], r[behind], around9[behind]
+    names = np.array([None] + look.names, object)[look.front[r, c]]
+    want = expected(look.scene, names, r, c)
     quiet = want.certain() & ~line_green(want.lo)  # no green of its own
-    shows = quiet & near_green(look, c, r)
+    shows = quiet & near_green(look, around9)
     if quiet.sum() >= DEPTH_POINTS and shows.sum() * 3 > quiet.sum():
         return Problem(f"the box's hidden edges show through the quads in front of them "
                        f"({shows.sum()} of {quiet.sum()} points)", r[shows], c[shows], around(r[shows], c[shows]))
-    last = np.full(look.front.shape, None, object)  # without the depth test
-    for name, r in look.raster.items():  # in drawing order
-        last[r[0]] = name
-    rows, cols = grid(look, DEPTH_GRID)
-    keep = (look.front[rows, cols] != None) & (last[rows, cols] != look.front[rows, cols])  # noqa: E711
-    rows, cols = rows[keep], cols[keep]
+    rows, cols = grid_points(look.scene, DEPTH_GRID)
+    front = look.front[rows, cols]
+    last = np.zeros(len(rows), np.int8)  # without the depth test, the quad drawn last
+    for i, name in enumerate(look.names, 1):
+        p = look.patches[name]
+        r0, c0 = rows - p.box[0].start, cols - p.box[1].start
+        within = (r0 >= 0) & (c0 >= 0) & (r0 < p.covers.shape[0]) & (c0 < p.covers.shape[1])
+        last[np.nonzero(within)[0][p.covers[r0[within], c0[within]]]] = i
+    keep = (front > 0) & (last != front) & ~look.edges[rows, cols]
+    rows, cols, front, last = rows[keep], cols[keep], front[keep], last[keep]
+    if len(rows) < DEPTH_POINTS:
+        return None
     tolerance = max(TOLERANCE.values())
-    found = misses(look, look.scene, look.front[rows, cols], rows, cols, tolerance)
-    if found.tested >= DEPTH_POINTS and found.missed * 3 > found.tested:
-        evidence = (found.rows, found.cols, (found.cols[0], found.rows[0]))
-        drawn_last = misses(look, look.scene, last[rows, cols], rows, cols, tolerance)
-        if drawn_last.missed * 3 < drawn_last.tested:
+    table = np.array([None] + look.names, object)
+    got = look.got(rows, cols)
+
+    def judged(names):
+        want = expected(look.scene, table[names], rows, cols)
+        return ((got < want.lo - tolerance) | (got > want.hi + tolerance)).any(axis=1)
+    miss = judged(front)
+    if miss.sum() * 3 > len(rows):
+        evidence = (rows[miss], cols[miss], (cols[miss][0], rows[miss][0]))
+        still = lambda left_out: (miss & ~left_out(rows, cols)).sum() * 3 > len(rows)
+        if judged(last).sum() * 3 < len(rows):
             return Problem(f"objects drawn later cover nearer ones where they overlap "
-                           f"({found.missed} of {found.tested} points)", *evidence)
-        return Problem(f"where objects overlap, {found.missed} of {found.tested} points off, e.g. {found.first}",
-                       *evidence)
+                           f"({miss.sum()} of {len(rows)} points)", *evidence, still=still)
+        i = np.nonzero(miss)[0][0]
+        return Problem(f"where objects overlap, {miss.sum()} of {len(rows)} points off, e.g. ({cols[i]}, {rows[i]}) "
+                       f"is {rgb(got[i])}", *evidence, still=still)
     return None
 
 
@@ -535,17 +1107,146 @@ CHECKS = (
     ("scene: depth test", check_depth),
     ("scene: frame N drawn at N degrees, the first at 1", check_angle),
 )
+ANGLE = CHECKS[-1][0]
+# The object each check judges, and what a line that follows from it names.
+OBJECT = {name: name.split(":")[0] if not name.startswith("scene") else None for name, _ in CHECKS}
+CAUSE = {CHECKS[0][0]: "the tiled quad's outline", CHECKS[1][0]: "the tiled quad's colours",
+         CHECKS[2][0]: "the gradient quad's outline", CHECKS[3][0]: "the gradient quad's colours",
+         CHECKS[4][0]: "the image quad's outline", CHECKS[5][0]: "the image quad's colours",
+         CHECKS[6][0]: "the wire box", CHECKS[7][0]: "the clear colour", CHECKS[8][0]: "the depth test",
+         ANGLE: "the frame's angle"}
+
+
+# ------------------------------------------------------------------- blame
+
+
+def blend_samples(colours, steps=8):
+    """Colours every blend of `colours` and black may take, on a grid of
+    weights 1 / steps apart: (n, 3)."""
+    points = np.vstack([np.zeros((1, 3)), np.asarray(colours, float)])
+    out = [np.zeros(3)]
+
+    def walk(k, left, acc):
+        if k == len(points) - 1:
+            out.append(acc + points[k] * left / steps)
+            return
+        for w in range(left + 1):
+            walk(k + 1, left - w, acc + points[k] * w / steps)
+    walk(0, steps, np.zeros(3))
+    return np.unique(np.round(np.array(out)), axis=0)
+
+
+def object_colours(scene, obj):
+    """The colours an object shows, before blending over black."""
+    if obj == "wire box":
+        return [(0, 255, 0)]
+    q = scene.quads[obj]
+    if not q.repeats:
+        return [tuple(c) for c in np.asarray(q.colours, float)]
+    return [tuple(np.asarray(c, float) * q.tint) for c, _ in scene.texture.colours_at]
+
+
+class Blame:
+    """Which pixels each object may have drawn: its colours, blended over
+    black, where it may reach; and anywhere inside its expected outline
+    where that outline fails (something else shows where it is missing)."""
+
+    def __init__(self, look, misplaced=()):
+        self.look, self.misplaced, self.samples = look, misplaced, {}
+
+    def shows(self, obj, rows, cols):
+        """Whether the pixels are lit in one of the object's colours."""
+        got = self.look.got(rows, cols)
+        test = channel_max(got) > FOREGROUND
+        fits = np.zeros(len(rows), bool)
+        if obj not in self.samples:
+            self.samples[obj] = blend_samples(object_colours(self.look.scene, obj))
+        if test.any():
+            colours, index = np.unique(got[test], axis=0, return_inverse=True)
+            d = np.sqrt(((colours[:, None, :] - self.samples[obj][None, :, :]) ** 2).sum(axis=2)).min(axis=1)
+            fits[np.nonzero(test)[0]] = (d <= CLASS_REACH)[index.ravel()]
+        return fits
+
+    def drew(self, obj, rows, cols):
+        look = self.look
+        fits = self.shows(obj, rows, cols)
+        if obj == "wire box":
+            return fits
+        quad = look.scene.quads[obj]
+        corners = look.scene.corners(quad)
+        x, y = centres(look.scene, rows, cols)
+        size = max(np.ptp(corners[:, 0]), np.ptp(corners[:, 1])) if np.isfinite(corners).all() else 0
+        reach = max(BLAME_MARGIN, BLAME_REACH * size)
+        near = ((x >= corners[:, 0].min() - reach) & (x <= corners[:, 0].max() + reach) &
+                (y >= corners[:, 1].min() - reach) & (y <= corners[:, 1].max() + reach))
+        fits &= near
+        if obj in self.misplaced:
+            fits |= look.scene.inside(quad, x, y) >= -1
+        return fits
+
+    def left_out(self, objects, own):
+        """A function of (rows, columns): the pixels some of the objects, but
+        not `own`, may have drawn."""
+        objects = [o for o in objects if o != own]
+        return lambda rows, cols: np.logical_or.reduce(
+            [self.drew(o, rows, cols) for o in objects] + [np.zeros(len(rows), bool)])
+
+def blame(look, results):
+    """Where several checks fail: the failing checks whose pixels another
+    failing object accounts for follow from it, and say so; the rest are
+    the objects at fault. Both quads a degree off follow from the angle."""
+    failing = {r.name: r for r in results if r.problem}
+    if len(failing) < 2:
+        return results
+    follows = {}
+    if ANGLE in failing:
+        follows.update({n: ANGLE for n in (CHECKS[0][0], CHECKS[2][0]) if n in failing})
+    open_ = [n for n in failing if n != ANGLE and n not in follows]
+    objects = {OBJECT[n] for n in open_ if OBJECT[n]}
+    b = Blame(look, {OBJECT[n] for n in failing if n in (CHECKS[0][0], CHECKS[2][0], CHECKS[4][0])})
+
+    def stands(name, among):
+        still = failing[name].problem.still
+        return still is None or still(b.left_out(among, OBJECT[name]))
+    primary = [n for n in open_ if stands(n, objects)]
+    if not primary and open_:  # each explained by another: the first object's own check
+        primary = [next((n for n in open_ if OBJECT[n]), open_[0])]
+    causes = {OBJECT[n]: n for n in reversed(primary) if OBJECT[n]}
+    if ANGLE in failing:
+        primary.append(ANGLE)
+        causes.update({o: ANGLE for o in TURNING})
+    for n in open_:
+        if n in primary:
+            continue
+        if stands(n, causes):
+            primary.append(n)
+            continue
+        p = failing[n].problem
+        weights = {o: b.drew(o, p.rows, p.cols).sum() for o in causes if o != OBJECT[n]}
+        follows[n] = causes[max(weights, key=weights.get)] if weights else primary[0]
+    out = []
+    for r in results:
+        if r.name in follows:
+            cause = follows[r.name]
+            r = r._replace(problem=r.problem._replace(says=f"follows from {CAUSE[cause]}"), follows=cause)
+        out.append(r)
+    return out
+
+
+# ------------------------------------------------------------------- verdict
 
 
 class Result(NamedTuple):
     name: str
     problem: Problem = None  # what is wrong, or None
     error: str = None  # why the checker could not judge, or None
+    follows: str = None  # the check whose fault this one's follows from, or None
 
 
 def check_frame(frame, scene):
     """Every check on one frame: [Result]. An error inside a check is that
-    check's own result, never the end of the run."""
+    check's own result, never the end of the run. Where several fail, those
+    that another object's fault explains follow from it (blame)."""
     try:
         look = Look(frame, scene)
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error
@@ -556,4 +1257,9 @@ def check_frame(frame, scene):
             results.append(Result(name, check(look)))
         except Exception as e:  # noqa: BLE001
             results.append(Result(name, None, f"{type(e).__name__}: {e}"))
-    return results
+    try:
+        results = blame(look, results)
+    except Exception as e:  # noqa: BLE001
+        results.append(Result("blame", None, f"{type(e).__name__}: {e}"))
+    # Closures do not cross to another process; the words and pixels do.
+    return [r._replace(problem=r.problem._replace(still=None)) if r.problem else r for r in results]

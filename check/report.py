@@ -49,21 +49,35 @@ PAGE = string.Template("""<!DOCTYPE html>
 body { font: 15px/1.4 sans-serif; margin: 1.5em; color: #111; background: #fafafa; }
 section { margin: 1.2em 0; padding: 0.6em 0.8em; background: #fff; border-left: 6px solid #999; }
 section.ok { border-color: #2a2; } section.FAIL, section.error { border-color: #d22; } section.skip { border-color: #aa2; }
+section.follows { border-color: #e80; }
 h2 { font-size: 1em; margin: 0 0 0.4em; font-family: monospace; white-space: pre-wrap; }
-img { display: block; max-width: 100%; image-rendering: pixelated; }
+ol.summary { font-family: monospace; padding-left: 2em; } ol.summary li { margin: 0.1em 0; }
+.FAIL a, .error a { color: #b00; } .follows a { color: #a50; } .skip a { color: #770; } .ok a { color: #161; }
+img { display: block; max-width: 100%; image-rendering: pixelated; margin: 0.3em 0; }
 .swatch { display: inline-block; width: 1.2em; height: 0.8em; margin-right: 0.4em; vertical-align: middle; }
 pre { background: #eee; padding: 0.5em; }
+svg.strip { display: block; margin: 0.2em 0 0.8em; }
 </style></head><body>
 <h1>Does this machine draw the demo right?</h1>
 <pre>$notes</pre>
 <p><b>$summary</b></p>
+<ol class="summary">$index</ol>
+$strips
 <ul>$legend</ul>
 $sections
 </body></html>
 """)
 
-SECTION = string.Template("""<section class="$kind"><h2>$line</h2>$picture</section>
+SECTION = string.Template("""<section class="$kind" id="$anchor"><h2>$line</h2>$picture</section>
 """)
+
+# The strip of a turn: a cell for each angle, coloured by its frame's verdict.
+STRIP_COLOURS = {"ok": "#2a2", "FAIL": "#d22", "follows": "#e80", "error": "#829", None: "#bbb"}
+STRIP_WORDS = {"ok": "every check passed", "FAIL": "a check failed", "follows": "a check follows from another's fault",
+               "error": "the checker could not judge", None: "not judged"}
+CELL, STRIP_HEIGHT = 2, 18
+# Each line's place in the summary: failures first.
+ORDER = {"error": 0, "FAIL": 1, "follows": 2, "skip": 3, "ok": 4}
 
 
 def clear(folder):
@@ -202,27 +216,69 @@ def png(image):
     return buffer.getvalue()
 
 
-def write(verdicts, folder, notes=()):
-    """Writes, for the run's verdicts (run.Verdict), FOLDER/report.html and a PNG for each failing check beside it;
-    returns the page's path."""
+def strip(label, angles):
+    """A turn at a glance: an inline SVG strip of 360 cells, one an angle,
+    each coloured by the verdict on the frame drawn at it (and titled so)."""
+    cells = []
+    for a in range(1, 361):
+        kind = angles.get(a)
+        cells.append(f'<rect x="{(a - 1) * CELL}" y="0" width="{CELL}" height="{STRIP_HEIGHT}" '
+                     f'fill="{STRIP_COLOURS[kind]}"><title>angle {a}: {STRIP_WORDS[kind]}</title></rect>')
+    ticks = "".join(f'<text x="{(a - 1) * CELL}" y="{STRIP_HEIGHT + 12}" font-size="10">{a}</text>'
+                    for a in range(1, 361, 30))
+    counts = ", ".join(f"{sum(v == k for v in angles.values()) if k else 360 - len(angles)} {STRIP_WORDS[k]}"
+                       for k in STRIP_COLOURS if (sum(v == k for v in angles.values()) if k else 360 - len(angles)))
+    return (f'<p>{html.escape(label)}: every angle of a turn, 1 to 360 ({html.escape(counts)})</p>'
+            f'<svg class="strip" width="{360 * CELL}" height="{STRIP_HEIGHT + 14}" '
+            f'role="img" aria-label="{html.escape(label, quote=True)}">{"".join(cells)}{ticks}</svg>')
+
+
+def kind_of(v):
+    return "follows" if v.follows else v.kind
+
+
+def write(verdicts, folder, notes=(), strips=None):
+    """Writes, for the run's verdicts (run.Verdict), FOLDER/report.html and a
+    PNG of each failing check's first picture beside it; returns the page's
+    path. The page opens with every check, failures first, each linking to
+    its section; then a strip of the angles of each turn; then a section for
+    each check: its line, the picture of the first frame of each range of
+    frames it failed at (or, folded away, the frame a passing check was
+    seen on)."""
     os.makedirs(folder, exist_ok=True)
-    sections, drawn = [], {}
-    for i, v in enumerate(verdicts, 1):
+    sections, drawn, index = [], {}, []
+
+    def embedded(v):
         key = (id(v.frame), id(v.scene), id(v.problem))
         if key not in drawn:
             image = picture(v)
             drawn[key] = image and png(image)
-        data = drawn[key]
-        if data and v.kind == "FAIL":
+        return drawn[key]
+    anchors = {v.name: f"check-{i}" for i, v in enumerate(verdicts, 1)}
+    for i, v in enumerate(verdicts, 1):
+        data = embedded(v)
+        if data and v.kind == "FAIL" and not v.follows:
             write_whole(os.path.join(folder, f"{i:02d}-{slug(v.name)}.png"), data)
-        shown = (f'<img alt="frame {v.frame.number}: {html.escape(v.name, quote=True)}" '
-                 f'src="data:image/png;base64,{base64.b64encode(data).decode()}">') if data else ""
-        sections.append(SECTION.substitute(kind=v.kind, line=html.escape(v.text()), picture=shown))
+        shown = [(v.frame, data)] + [(f, embedded(v._replace(frame=f, scene=sc, problem=pr))) for f, sc, pr in v.more]
+        images = "".join(f'<img alt="frame {f.number}: {html.escape(v.name, quote=True)}" '
+                         f'src="data:image/png;base64,{base64.b64encode(d).decode()}">' for f, d in shown if d)
+        if images and v.kind in ("ok", "skip"):
+            images = f"<details><summary>the frame it was seen on</summary>{images}</details>"
+        line = html.escape(v.text())
+        if v.follows and v.follows in anchors:
+            line += f' (<a href="#{anchors[v.follows]}">{html.escape(v.follows)}</a>)'
+        sections.append(SECTION.substitute(kind=kind_of(v), anchor=anchors[v.name], line=line, picture=images))
+        index.append((ORDER[kind_of(v)], i, f'<li class="{kind_of(v)}"><a href="#{anchors[v.name]}">'
+                                            f'{html.escape(v.text())}</a></li>'))
     passed = sum(v.kind == "ok" for v in verdicts)
-    failed = sum(v.kind in ("FAIL", "error") for v in verdicts)
+    failed = sum(v.kind in ("FAIL", "error") and not v.follows for v in verdicts)
+    following = sum(bool(v.follows) for v in verdicts)
+    summary = f"{passed} passed, {failed} failed" + (f", {following} following" if following else "")
     legend = "".join(f'<li><span class="swatch" style="background: rgb{c}"></span>{html.escape(t)}</li>'
                      for c, t in LEGEND)
     path = os.path.join(folder, "report.html")
-    write_whole(path, PAGE.substitute(summary=f"{passed} passed, {failed} failed", notes=html.escape("\n".join(notes)),
-                                      legend=legend, sections="".join(sections)).encode())
+    write_whole(path, PAGE.substitute(summary=summary, notes=html.escape("\n".join(notes)), legend=legend,
+                                      index="".join(x for *_, x in sorted(index)),
+                                      strips="".join(strip(k, a) for k, a in (strips or {}).items()),
+                                      sections="".join(sections)).encode())
     return path

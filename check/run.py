@@ -1,8 +1,9 @@
 """Does this machine draw the demo right? Runs the real demo under the
 capture library in a scratch folder, with test photographs of its own, and
-checks chosen frames object by object against the scene as the demo builds
-it (scene.py), one check at a time (frame.py); then writes a report with a
-picture of every check (report.py).
+checks every frame of a whole turn, with the project's shaders and with the
+plainest ones, object by object against the scene as the demo builds it
+(scene.py, frame.py); then `l`, a resize, photographs of other kinds and the
+speed; then writes a report with a picture of every check (report.py).
 
   python3 -m check.run --demo DEMO --capture frame_capture.so --data DATA
                        [--keep DIR] [--report DIR]
@@ -10,58 +11,165 @@ picture of every check (report.py).
 DATA holds the project's shaders; the plainest pair (the vertex colour; the
 texel, unmodulated) lies in check/plain/. The demo runs on the current
 DISPLAY with whatever GL it gets there. Prints GL's strings, one line per
-check ("ok NAME" or "FAIL NAME: what is wrong and where", "skip NAME: why",
-or "error NAME: what went wrong" where the checker itself could not judge),
-the time to the first frame and the frame rate, "report: PATH", then "N
-passed, M failed" (errors count as failed). The status is 0 when every check
-passed, 1 when one failed, 3 when the checker itself failed (an error line),
-2 for a usage error or a folder refused.
+check ("ok NAME" or "FAIL NAME: frames A-B, C: what is wrong at the first
+of them", "skip NAME: why", or "error NAME: what went wrong" where the
+checker itself could not judge), how many frames were judged, the time to
+the first frame and the frame rate, "report: PATH", then "N passed, M
+failed" (errors count as failed; a FAIL that follows from another object's
+fault is counted apart, as following). The status is 0 when every check
+passed, 1 when one failed, 3 when the checker itself failed (an error
+line), 2 for a usage error or a folder refused, 130 when interrupted.
 
---keep DIR keeps the scratch folder (photographs, frames, output) in DIR;
---report DIR writes the report there (by default into check-report/ beside
-the demo, replacing the report there). Each DIR must be missing or empty:
-a folder that holds anything is refused, and nothing in it is touched."""
+--keep DIR keeps the scratch folder (photographs, every frame, output) in
+DIR; --report DIR writes the report there (by default into check-report/
+beside the demo, replacing the report there). Each DIR must be missing or
+empty: a folder that holds anything is refused, and nothing in it is
+touched."""
 import argparse
+import ctypes
+import multiprocessing
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import time
+from collections import deque
 from typing import NamedTuple
 
-from . import report
-from .frame import Frame, check_frame
+from . import capture, report
+from .capture import Frame
+from .frame import CAUSE, CHECKS, check_frame
 from .photographs import PHOTOGRAPHS
 from .scene import PLAIN_TINT, PROJECT_TINT, Scene
 
-FRAMES = (1, 30, 60, 90, 135, 225)
+# A turn: frames 1 to 360, each at its own angle; frames 361 to 365 judge
+# angles 1 to 5 again where a window manager's resize left those unjudged.
+TURN = 360
+AGAIN = 5
+# With the project's shaders: l after frame L_AT (a smaller photograph
+# renamed into place first), the frame after it judged; then a resize.
+L_AT = TURN + AGAIN
+RESIZE_AT = L_AT + 5
+# The demo waits before saving a frame while this many wait to be judged
+# (about 30 MB at 640 x 480).
+AHEAD = 32
 # The demo is given this long to draw its frames and end.
 DEMO_SECONDS = 180
+# A passing check shows this frame, where both quads lean clearly; a failing
+# one the first frame of each range of failing frames, up to PICTURES.
+SHOWN = 30
+PICTURES = 3
+TINTS = {"project": PROJECT_TINT, "plain": PLAIN_TINT}
 
 
 class Verdict(NamedTuple):
-    """One line of the run, and what its picture shows."""
+    """One line of the run, and what its pictures show."""
     kind: str  # "ok", "FAIL", "skip" or "error"
     name: str
     says: str = ""  # the words after the name
     frame: object = None  # the Frame judged, if any
     scene: object = None  # the scene it was judged against
     problem: object = None  # frame.Problem, for a FAIL
+    follows: str = None  # for a FAIL that follows from another check's fault: that check
+    more: tuple = ()  # (frame, scene, problem) of each later range's first frame
 
     def text(self):
         """The line as printed."""
         return f"{self.kind} {self.name}" + (f": {self.says}" if self.says else "")
 
 
+class Interrupted(Exception):
+    pass
+
+
+def ranges(numbers):
+    """Frame numbers as ranges: "1-3, 7"."""
+    out = []
+    for n in sorted(numbers):
+        if out and out[-1][1] == n - 1:
+            out[-1][1] = n
+        else:
+            out.append([n, n])
+    return ", ".join(f"{a}" if a == b else f"{a}-{b}" for a, b in out)
+
+
+def frames_words(numbers):
+    return f"frame{'s' if len(numbers) > 1 else ''} {ranges(numbers)}"
+
+
+def worker():
+    """A worker leaves Ctrl-C to the run, which stops it; and keeps the
+    memory a frame freed for the next (glibc returns large blocks to the
+    system at once, and every frame would take the kernel's page faults
+    anew)."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        libc = ctypes.CDLL(None)
+        libc.mallopt(-3, 64 << 20)  # M_MMAP_THRESHOLD
+        libc.mallopt(-1, 256 << 20)  # M_TRIM_THRESHOLD
+    except (OSError, AttributeError):
+        pass
+
+
+def interrupt(*_):
+    raise Interrupted()
+
+
+def judge(path, tint, photo, texture=None, keep=True):
+    """A worker's part: one frame judged, [frame.Result], or why it is no
+    evidence. Removes the frame unless it is to be kept."""
+    f = Frame(path)
+    why = f.unsettled()
+    results = None
+    if not why:
+        scene = Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h,
+                      texture=texture and PHOTOGRAPHS[texture][0])
+        results = check_frame(f, scene)
+    return f.number, why, results
+
+
+class Tally:
+    """A check's verdicts over the frames of a sweep, in frame order."""
+
+    def __init__(self):
+        self.failing, self.following, self.errors = [], {}, []
+        self.pictures = []  # (frame number, problem) of each failing range's first frame
+        self.last = None  # the last frame it failed at
+
+    def add(self, n, result):
+        if result.error:
+            self.errors.append((n, result.error))
+        elif result.problem and not result.follows:
+            if self.last != n - 1 or not self.failing:
+                self.pictures.append((n, result.problem))
+            self.failing.append(n)
+            self.last = n
+        elif result.problem:
+            self.following.setdefault(n, result.follows)
+
+
 class Run:
-    def __init__(self, demo, capture, data, scratch):
-        self.demo, self.capture, self.data, self.scratch = demo, capture, data, scratch
-        self.verdicts, self.notes = [], []
+    def __init__(self, demo, capture_library, data, scratch, keep=False):
+        self.demo, self.capture, self.data, self.scratch = demo, capture_library, data, scratch
+        self.keep = keep
+        self.verdicts, self.notes, self.strips = [], [], {}
         self.magick = shutil.which("magick") or "convert"
+        self.process, self.pool, self.unsaved = None, None, False
+
+    def workers(self, path, tint, photo):
+        """Starts the processes that judge frames, once the first frame has
+        warmed what every frame of its window shares (caught in frame.CACHE),
+        so that they start with it."""
+        try:
+            judge(path, tint, photo)
+        except Exception:  # noqa: BLE001 - the worker judging it will say
+            pass
+        self.pool = multiprocessing.get_context("fork").Pool(os.cpu_count() or 2, initializer=worker)
 
     def count(self, *kinds):
-        return sum(v.kind in kinds for v in self.verdicts)
+        return sum(v.kind in kinds and not v.follows for v in self.verdicts)
 
     def note(self, text):
         """A line about the machine or the run, not a check."""
@@ -96,28 +204,50 @@ class Run:
                        check=True, stderr=subprocess.DEVNULL)
         return photo
 
-    def start(self, folder, env):
-        """Runs the demo in `folder` to its end: (status, output, report,
-        seconds from exec to the first swap)."""
-        e = {**os.environ, **env, "vblank_mode": "0", "__GL_SYNC_TO_VBLANK": "0", "CAPTURE_DIR": folder}
-        e["LD_PRELOAD"] = " ".join(filter(None, [self.capture, env.get("LD_PRELOAD"), os.environ.get("LD_PRELOAD")]))
+    def launch(self, folder, env=None, **how):
+        """Starts the demo in `folder` under the capture library (capture.environment's
+        arguments), with more of the environment in `env`; returns the time it started."""
+        env = capture.environment(folder, self.capture, base={**os.environ, **(env or {})}, **how)
+        env.update({"vblank_mode": "0", "__GL_SYNC_TO_VBLANK": "0"})
+        out = open(os.path.join(folder, "stdout"), "wb")
+        err = open(os.path.join(folder, "stderr"), "wb")
         t0 = time.monotonic_ns()
-        with open(os.path.join(folder, "stdout"), "wb") as out, open(os.path.join(folder, "stderr"), "wb") as err:
-            try:
-                status = subprocess.run([self.demo], cwd=folder, env=e, stdout=out, stderr=err,
-                                        stdin=subprocess.DEVNULL, timeout=DEMO_SECONDS).returncode
-            except subprocess.TimeoutExpired:
-                status = f"a time-out after {DEMO_SECONDS} s"
-        notes = {}
-        if os.path.exists(os.path.join(folder, "report.txt")):
-            with open(os.path.join(folder, "report.txt")) as f:
-                notes = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-        first = int(notes.get("first_swap_ns", "0"))
+        with out, err:
+            self.process = subprocess.Popen([self.demo], cwd=folder, env=env, stdout=out, stderr=err,
+                                            stdin=subprocess.DEVNULL)
+        self.deadline = time.monotonic() + DEMO_SECONDS
+        return t0
+
+    def running(self):
+        if self.process.poll() is None and time.monotonic() > self.deadline:
+            self.process.kill()
+            self.process.wait()
+            self.status = f"a time-out after {DEMO_SECONDS} s"
+        return self.process.poll() is None
+
+    def ended(self, folder):
+        """Waits for the demo to end: (status, output, capture.Report)."""
+        while self.running():
+            time.sleep(0.01)
+        status = getattr(self, "status", None) or self.process.returncode
+        self.status = None
         output = ""
         for name in ("stdout", "stderr"):
             with open(os.path.join(folder, name), errors="replace") as f:
                 output += f.read()
-        return status, output, notes, (first - t0) / 1e9 if first else None
+        notes = capture.report(folder, output)
+        self.unsaved = bool(notes.errors)  # a frame missing for it is said once, by its error line
+        if notes.errors:
+            more = len(notes.errors) - 1
+            self.error("capture", notes.errors[0] + (f" (and {more} more frame{'s' * (more > 1)} not saved)" * bool(more)))
+        return status, output, notes
+
+    def start(self, folder, env=None, **how):
+        """Runs the demo in `folder` to its end: (status, output, report,
+        seconds from exec to the first swap)."""
+        t0 = self.launch(folder, env, **how)
+        status, output, notes = self.ended(folder)
+        return status, output, notes, (notes.first_swap_ns - t0) / 1e9 if notes.first_swap_ns else None
 
     def frames(self, folder, names):
         return {n: Frame(os.path.join(folder, n)) for n in names if os.path.exists(os.path.join(folder, n))}
@@ -139,9 +269,10 @@ class Run:
                     self.error(name, f"frame {f.number}: {r.name}: {r.error}", f, scene)
                     return
         rank = lambda c: first.index(c) if c in first else len(first)
-        problems = [(rank(r.name), f.number, f, scene, r) for f, scene, res in results for r in res if r.problem]
-        if not problems:  # shown on frame 30, where both quads lean clearly, if it was judged
-            f, scene, _ = min(results, key=lambda x: x[0].number != 30)
+        problems = [(rank(r.name), f.number, f, scene, r) for f, scene, res in results for r in res
+                    if r.problem and not r.follows]
+        if not problems:
+            f, scene, _ = results[0]
             self.say(True, name, frame=f, scene=scene)
             return
         _, n, f, scene, r = min(problems, key=lambda x: x[:2])
@@ -149,10 +280,120 @@ class Run:
         says = f"frame {n}: {r.name}: {r.problem.says}" if several else f"frame {n}: {r.problem.says}"
         self.say(False, name, says, f, scene, r.problem)
 
+    # ------------------------------------------------------------ a sweep
+
+    def sweep(self, label, folder, tint, photo, numbers, extra=()):
+        """Judges the frames `numbers` in worker processes as the running
+        demo writes them, in order; removes each once judged (or moves it
+        to frames/ with --keep). Returns {number: (why unsettled, results)}
+        and the frames kept for pictures, by number. Frames in `extra` are
+        judged only where their angle was not."""
+        judged, kept, pending, tallies = {}, {}, deque(), {}
+        wanted = list(numbers) + list(extra)
+        kept_dir = os.path.join(folder, "frames")
+        if self.keep:
+            os.makedirs(kept_dir, exist_ok=True)
+        i = 0
+        while True:
+            while i < len(wanted) and os.path.exists(os.path.join(folder, capture.frame_name(wanted[i]))):
+                n = wanted[i]
+                path = os.path.join(folder, capture.frame_name(n))
+                angle = n % TURN or TURN
+                if n in extra and any(judged.get(a, (True,))[0] is None for a in (angle,)):
+                    pending.append((n, None))  # its angle was judged: not needed
+                else:
+                    if self.pool is None:
+                        self.workers(path, tint, photo)
+                    pending.append((n, self.pool.apply_async(judge, (path, tint, photo))))
+                i += 1
+            while pending and (pending[0][1] is None or pending[0][1].ready()):
+                n, job = pending.popleft()
+                path = os.path.join(folder, capture.frame_name(n))
+                if job is not None:
+                    _, why, results = job.get()
+                    judged[n] = (why, results)
+                    for r in results or ():
+                        t = tallies.setdefault(r.name, Tally())
+                        t.add(n, r)
+                        if t.pictures and t.pictures[-1][0] == n and len(t.pictures) <= PICTURES and n not in kept:
+                            kept[n] = Frame(path)
+                    if n == SHOWN and n not in kept:
+                        kept[n] = Frame(path)
+                if self.keep:
+                    os.replace(path, os.path.join(kept_dir, capture.frame_name(n)))
+                else:
+                    os.remove(path)
+            if i >= len(wanted) and not pending:
+                break
+            if not self.running() and not pending and (
+                    i >= len(wanted) or not os.path.exists(os.path.join(folder, capture.frame_name(wanted[i])))):
+                break
+            time.sleep(0.002)
+        return judged, kept, tallies
+
+    def turn(self, label, folder, tint, photo, judged, kept, tallies):
+        """The lines of a turn: each check over every frame judged, its
+        failing frames as ranges; the frames that were not judged; the strip
+        of angles for the report."""
+        angles, unsettled = {}, {}
+        for n in sorted(judged):
+            why, results = judged[n]
+            if why:
+                unsettled[n] = why
+                continue
+            angle = n % TURN or TURN
+            if angle in angles:
+                continue
+            worst = "ok"
+            for r in results:
+                if r.error:
+                    worst = "error"
+                elif r.problem and not r.follows and worst != "error":
+                    worst = "FAIL"
+                elif r.problem and worst == "ok":
+                    worst = "follows"
+            angles[angle] = (n, worst)
+        missing = [n for n in range(1, TURN + 1) if n not in judged]
+        unsaved = any(v.name == "capture" for v in self.verdicts)  # the error line says why
+        if missing and not unsaved:
+            self.say(False, f"frames ({label})", f"{frames_words(missing)} not captured")
+        if unsettled:
+            first = min(unsettled)
+            self.skip(f"frames ({label})", f"{frames_words(list(unsettled))}: {unsettled[first]}; not judged")
+        judged_angles = sorted(angles)
+        self.note(f"frames judged ({label}): {len(judged_angles)} of {TURN} angles"
+                  + (f", in frames {ranges(n for n, _ in angles.values())}" if judged_angles else ""))
+        self.strips[label] = {a: v for a, (_, v) in angles.items()}
+        if not judged_angles:
+            if not unsaved:
+                self.say(False, f"frames ({label})", "no frame was drawn in a window of settled size")
+            return
+        shown = kept.get(SHOWN) or next((kept[n] for n in sorted(kept)), None)
+        for name, _ in CHECKS:
+            t = tallies.get(name, Tally())
+            line = f"{name} ({label})"
+            scene_of = lambda f: f and Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h)
+            if t.errors:
+                n, what = t.errors[0]
+                f = kept.get(n)
+                self.error(line, f"{frames_words([n for n, _ in t.errors])}: {what}", f, scene_of(f))
+            elif t.failing:
+                (n, problem), more = t.pictures[0], t.pictures[1:PICTURES]
+                f = kept.get(n)
+                self.line(Verdict("FAIL", line, f"{frames_words(t.failing)}: {problem.says}", f, scene_of(f), problem,
+                                  more=tuple((kept[m], scene_of(kept[m]), p) for m, p in more if m in kept)))
+            elif t.following:
+                n = min(t.following)
+                cause = t.following[n]
+                self.line(Verdict("FAIL", line, f"{frames_words(list(t.following))}: follows from {CAUSE[cause]}",
+                                  kept.get(n), scene_of(kept.get(n)), follows=f"{cause} ({label})"))
+            else:
+                self.say(True, line, frame=shown, scene=scene_of(shown))
+
 
 def demo_failed(output, status):
     lines = [l.strip() for l in output.splitlines()
-             if l.strip() and not l.startswith(("dbc:", "dbi:", "peak_rss", "ATTENTION:"))]
+             if l.strip() and not l.startswith(("dbc:", "dbi:", "peak_rss", "ATTENTION:", "frame-capture:"))]
     keep = [l for l in lines if not l.startswith(("Vertex Shader", "Fragment Shader", "Status:"))]
     return f"{' '.join(keep[-3:]) or 'no message'} (status {status})"
 
@@ -171,14 +412,15 @@ def refused(path):
 
 def main(argv):
     parser = argparse.ArgumentParser(prog="check", description=__doc__.split("\n\n")[0],
-                                     epilog="Status: 0 passed, 1 a check failed, 2 usage, 3 the checker failed.")
+                                     epilog="Status: 0 passed, 1 a check failed, 2 usage, 3 the checker failed, "
+                                            "130 interrupted.")
     parser.add_argument("--demo", required=True)
     parser.add_argument("--capture", required=True)
     parser.add_argument("--data", required=True)
     parser.add_argument("--keep", metavar="DIR", help="keep the scratch folder in DIR (missing or empty)")
     parser.add_argument("--report", metavar="DIR", help="write the report in DIR (missing or empty)")
     args = parser.parse_args(argv[1:])
-    demo, capture, data = (os.path.abspath(p) for p in (args.demo, args.capture, args.data))
+    demo, capture_library, data = (os.path.abspath(p) for p in (args.demo, args.capture, args.data))
     keep = args.keep and os.path.abspath(args.keep)
     folder = args.report and os.path.abspath(args.report)
     for option, path in (("--keep", keep), ("--report", folder)):
@@ -188,60 +430,120 @@ def main(argv):
     if keep and keep == folder:
         print("check: --keep and --report need two folders", file=sys.stderr)
         return 2
-    if not folder:
-        folder = os.path.join(os.path.dirname(demo), "check-report")
-        report.clear(folder)
     plain = os.path.join(os.path.dirname(os.path.abspath(__file__)), "plain")
-    scratch = tempfile.mkdtemp(prefix="demo-check.")
-    run = Run(demo, capture, data, scratch)
+    run = Run(demo, capture_library, data, None, keep=bool(keep))
+    # Ctrl-C at a terminal reaches the whole process group: the demo ends,
+    # and the run stops here, whatever it was doing.
+    interrupted = False
+    previous = signal.signal(signal.SIGINT, interrupt)
     try:
-        check(run, plain)
-    except Exception as e:  # noqa: BLE001 - the checker's own failure, said as such
-        run.error("checker", f"{type(e).__name__}: {e}")
-    finally:
+        if not folder:
+            folder = os.path.join(os.path.dirname(demo), "check-report")
+            report.clear(folder)
         if keep:
-            shutil.copytree(scratch, keep, dirs_exist_ok=True)
-        shutil.rmtree(scratch, ignore_errors=True)
-    return finish(run, folder)
+            os.makedirs(keep, exist_ok=True)
+            run.scratch = keep
+        else:
+            run.scratch = tempfile.mkdtemp(prefix="demo-check.")
+        check(run, plain)
+    except Interrupted:
+        interrupted = True
+    except Exception as e:  # noqa: BLE001 - the checker's own failure, said as such
+        try:
+            run.error("checker", f"{type(e).__name__}: {e}")
+        except Interrupted:
+            interrupted = True
+    finally:
+        try:
+            stop(run, keep)
+        except Interrupted:
+            interrupted = True
+        except Exception as e:  # noqa: BLE001
+            run.error("checker", f"{type(e).__name__}: {e}")
+    if interrupted:
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        print("interrupted: stopped at once, nothing judged further (Ctrl-C)", flush=True)
+        closing(run)
+        return 130
+    signal.signal(signal.SIGINT, previous)
+    try:
+        return finish(run, folder)
+    except Interrupted:
+        print("interrupted: stopped at once, nothing judged further (Ctrl-C)", flush=True)
+        closing(run)
+        return 130
+
+
+def stop(run, keep):
+    """Ends what the run started: the demo, the workers, the scratch folder."""
+    if run.process is not None and run.process.poll() is None:
+        run.process.kill()
+        run.process.wait()
+    if run.pool is not None:
+        run.pool.terminate()
+        run.pool.join()
+    if run.scratch and not keep:
+        shutil.rmtree(run.scratch, ignore_errors=True)
 
 
 def check(run, plain):
-    frame_names = [f"frame-{n}.ppm" for n in FRAMES]
+    """The scenarios, one after the other."""
+    photo = project_turn(run)
+    if photo is None:
+        return
+    plain_turn(run, plain)
+    photographs(run)
+    speed(run)
 
-    # The project's shaders, then l with a smaller photograph, then a resize.
+
+def project_turn(run):
+    """Every frame of a turn with the project's shaders, then l with a
+    smaller photograph, then a resize. None where the demo did not run."""
     d = run.folder("project", run.data)
     photo = run.photograph(d, "quadrants")
     small = run.photograph(d, "yellow", "next.jpg")
-    status, output, notes, _ = run.start(d, {
-        "CAPTURE_FRAMES": ",".join(str(n) for n in FRAMES + (241,)), "CAPTURE_RENAME": "240:next.jpg:pacific.jpg",
-        "CAPTURE_KEYS": "240:l", "CAPTURE_RESIZE": "245:800x300"})  # the resize ends it
-    for key, label in (("renderer", "renderer"), ("vendor", "vendor"), ("version", "OpenGL version"),
-                       ("glsl", "GLSL version")):
-        run.note(f"{label}: {notes.get(key) or 'unknown'}")
+    run.launch(d, frames=list(range(1, L_AT + 2)), rename=(L_AT, "next.jpg", "pacific.jpg"), keys=(L_AT, "l"),
+               resize=(RESIZE_AT, (800, 300)), ahead=AHEAD)  # the resize ends it
+    judged, kept, tallies = run.sweep("project shaders", d, "project", "quadrants", range(1, TURN + 1),
+                                      range(TURN + 1, L_AT + 1))
+    status, output, notes = run.ended(d)
+    for value, label in ((notes.renderer, "renderer"), (notes.vendor, "vendor"), (notes.version, "OpenGL version"),
+                         (notes.glsl, "GLSL version")):
+        run.note(f"{label}: {value or 'unknown'}")
     if status != 0:
         run.say(False, "demo: start-up and frames", demo_failed(output, status))
-        return
-    shots = run.frames(d, frame_names + ["frame-241.ppm", "resized.ppm"])
-    if shots and max(f.samples for f in shots.values()) > 1:
-        run.note(f"multisampling: {max(f.samples for f in shots.values())} samples a pixel")
-    run.say(True, "demo: start-up and frames", frame=shots.get("frame-30.ppm"),
-            scene=Scene(30, photo, PROJECT_TINT, *frame_size(shots.get("frame-30.ppm"))))
-    check_set(run, "project shaders", shots, photo, PROJECT_TINT)
+        return None
+    shots = run.frames(d, [capture.frame_name(L_AT + 1), capture.RESIZED])
+    samples = max([f.samples for f in kept.values()] + [0])
+    if samples > 1:
+        run.note(f"multisampling: {samples} samples a pixel")
+    f = kept.get(SHOWN)
+    run.say(True, "demo: start-up and frames", frame=f, scene=f and Scene(SHOWN, photo, PROJECT_TINT, f.w, f.h))
+    run.turn("project shaders", d, "project", "quadrants", judged, kept, tallies)
+    after_l(run, shots.get(capture.frame_name(L_AT + 1)), small, photo)
+    resized(run, shots.get(capture.RESIZED), small, photo)
+    return photo
 
-    # After l: the new size, the start-up texture.
+
+def after_l(run, f, small, photo):
+    """After l: the image quad takes the new size at once, the texture stays."""
     name = "after l: the image quad takes the new size, the texture stays"
-    f = shots.get("frame-241.ppm")
+    if f is None and run.unsaved:
+        return
     if f is None:
         run.say(False, name, "no frame after l")
     elif run.settled(name, f):
-        scene = Scene(241, small, PROJECT_TINT, f.w, f.h, texture=photo)
+        scene = Scene(f.number, small, PROJECT_TINT, f.w, f.h, texture=photo)
         res = check_frame(f, scene)
         run.judge(name, [(f, scene, [r for r in res if r.name.startswith(("image quad", "scene"))])],
                   first=("image quad: pixel rectangle",))
 
-    # After a resize, where the window system allows one.
+
+def resized(run, r, small, photo):
+    """After a resize, where the window system allows one."""
     name = "after a resize to 800 x 300: the picture stretches with the window"
-    r = shots.get("resized.ppm")
+    if r is None and run.unsaved:
+        return
     if r is None:
         run.say(False, name, "no frame after the resize")
     elif r.window != (800, 300):
@@ -252,79 +554,71 @@ def check(run, plain):
         scene = Scene(r.number, small, PROJECT_TINT, 800, 300, texture=photo)
         run.judge(name, [(r, scene, check_frame(r, scene))])
 
-    # The plainest shaders: a fault in the program cannot hide behind them.
+
+def plain_turn(run, plain):
+    """The plainest shaders: a fault in the program cannot hide behind them."""
     d = run.folder("plain", plain)
     run.photograph(d, "quadrants")
-    status, output, _, _ = run.start(d, {"CAPTURE_FRAMES": ",".join(map(str, FRAMES)),
-                                         "CAPTURE_EXIT": str(FRAMES[-1])})
+    run.launch(d, frames=list(range(1, L_AT + 1)), end=L_AT, ahead=AHEAD)
+    judged, kept, tallies = run.sweep("plain shaders", d, "plain", "quadrants", range(1, TURN + 1),
+                                      range(TURN + 1, L_AT + 1))
+    status, output, _ = run.ended(d)
     if status != 0:
         run.say(False, "plain shaders: start-up", demo_failed(output, status))
     else:
-        check_set(run, "plain shaders", run.frames(d, frame_names), photo, PLAIN_TINT)
+        run.turn("plain shaders", d, "plain", "quadrants", judged, kept, tallies)
 
-    # Photographs of other kinds, each at frame 90 (the tiled quad edge-on).
+
+def photographs(run):
+    """Photographs of other kinds, each at frame 90 (the tiled quad edge-on)."""
     for kind, name in (("grayscale", "grayscale: shown grey, not skewed"),
                        ("Adobe CMYK", "Adobe CMYK: shown in its true colours"),
                        ("odd size", "odd size 33 x 31: centred, rows read tightly packed")):
         name = f"photograph: {name}"
         d = run.folder(kind.replace(" ", "-"), run.data)
         photo = run.photograph(d, kind)
-        status, output, _, _ = run.start(d, {"CAPTURE_FRAMES": "90", "CAPTURE_EXIT": "90"})
-        got = run.frames(d, ["frame-90.ppm"])
+        status, output, _, _ = run.start(d, frames=[90], end=90)
+        got = run.frames(d, [capture.frame_name(90)])
+        if status == 0 and not got and run.unsaved:
+            continue
         if status != 0 or not got:
             run.say(False, name, demo_failed(output, status))
-        elif run.settled(name, got["frame-90.ppm"]):
-            f = got["frame-90.ppm"]
+        elif run.settled(name, got[capture.frame_name(90)]):
+            f = got[capture.frame_name(90)]
             scene = Scene(90, photo, PROJECT_TINT, f.w, f.h)
             run.judge(name, [(f, scene, check_frame(f, scene))],
                       first=("image quad: the photograph right way up", "image quad: pixel rectangle"))
 
-    # Speed: the first frame, then frames over three seconds.
+
+def speed(run):
+    """The first frame, then frames over three seconds."""
     d = run.folder("speed", run.data)
     shutil.copy(os.path.join(run.data, "pacific.jpg"), d)
-    status, output, notes, first = run.start(d, {"CAPTURE_SECONDS": "3"})
-    frames = int(notes.get("frames", "0"))
-    span = (int(notes.get("last_swap_ns", "0")) - int(notes.get("first_swap_ns", "0"))) / 1e9
-    if status == 0 and first is not None and frames > 1 and span > 0:
+    status, output, notes, first = run.start(d, seconds=3)
+    span = (notes.last_swap_ns - notes.first_swap_ns) / 1e9
+    if status == 0 and first is not None and notes.frames > 1 and span > 0:
         run.note(f"first frame: {first * 1000:.0f} ms after start")
-        run.note(f"frame rate: {(frames - 1) / span:.0f} frames per second over {span:.1f} s")
+        run.note(f"frame rate: {(notes.frames - 1) / span:.0f} frames per second over {span:.1f} s")
     else:
         run.say(False, "demo: frame rate", demo_failed(output, status))
 
 
-def frame_size(frame):
-    return (frame.w, frame.h) if frame else (640, 480)
-
-
-def check_set(run, label, shots, photo, tint):
-    """Every check on the frames of FRAMES that are evidence of the scene."""
-    results = {}
-    for n in FRAMES:
-        f = shots.get(f"frame-{n}.ppm")
-        if f is None:
-            run.say(False, f"frames ({label})", f"frame {n} was not captured")
-            return
-        if run.settled(f"frames ({label})", f):
-            scene = Scene(n, photo, tint, f.w, f.h)
-            for r in check_frame(f, scene):
-                results.setdefault(r.name, []).append((f, scene, [r]))
-    if not results:
-        run.say(False, f"frames ({label})", "no frame was drawn in a window of settled size")
-    for name, res in results.items():
-        run.judge(f"{name} ({label})", res)
+def closing(run):
+    passed, failed = run.count("ok"), run.count("FAIL", "error")
+    following, skipped = sum(bool(v.follows) for v in run.verdicts), run.count("skip")
+    tail = (f", {following} following" if following else "") + (f", {skipped} skipped" if skipped else "")
+    print(f"{passed} passed, {failed} failed{tail}", flush=True)
 
 
 def finish(run, folder):
     """The report's line and the closing line; the status."""
     try:
-        path = report.write(run.verdicts, folder, run.notes)
+        path = report.write(run.verdicts, folder, run.notes, run.strips)
         print(f"report: {path}", flush=True)
     except Exception as e:  # noqa: BLE001 - the report is the checker's, not the machine's
         run.error("report", f"{type(e).__name__}: {e}")
-    passed, failed, skipped, errors = run.count("ok"), run.count("FAIL", "error"), run.count("skip"), run.count("error")
-    tail = f", {skipped} skipped" if skipped else ""
-    print(f"{passed} passed, {failed} failed{tail}", flush=True)
-    return 3 if errors else 1 if failed else 0
+    closing(run)
+    return 3 if run.count("error") else 1 if run.count("FAIL") or any(v.follows for v in run.verdicts) else 0
 
 
 if __name__ == "__main__":

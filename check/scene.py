@@ -84,9 +84,9 @@ CAMERA = look_at((0, 0, 600), (0, 0, 0), (0, 1, 0))
 # A driver may add a bias to the level of detail (a control panel's
 # "texture quality"); the tests force +1, and up to this much is accepted.
 LOD_BIAS = 1
-# Bilinear filtering blends the texels whose centres lie within one texel of
-# the lookup, each reaching half a texel further.
-BILINEAR_REACH = 1.5
+# A texel boundary that a lookup's coordinate lies this close to (in texels
+# of its level) may fall either way in a driver's arithmetic.
+TAP_SLACK = 1 / 64
 
 
 def glu_size(n):
@@ -128,6 +128,13 @@ class Photo:
         # Each colour of the photograph's, and the cells that hold it.
         self.colours_at = [(c, np.argwhere((self.cells == c).all(axis=-1)))
                            for c in np.unique(self.cells.reshape(-1, 3), axis=0)]
+        # What tells two photographs apart, for what is computed once per photograph.
+        self.key = (width, height, self.us.tobytes(), self.ys.tobytes(), self.cells.tobytes())
+        # The mean of each row of cells across, of each column up, and of all.
+        widths, heights = np.diff(np.concatenate(([0], self.us, [1]))), np.diff(np.concatenate(([0], self.ys, [1])))
+        self.row_means = (self.cells * widths[None, :, None]).sum(axis=1)
+        self.col_means = (self.cells * heights[:, None, None]).sum(axis=0)
+        self.mean = (self.row_means * heights[:, None]).sum(axis=0)
 
     def changed(self, cells=None, us=None, ys=None):
         return Photo(self.width, self.height, self.us if us is None else us, self.ys if ys is None else ys,
@@ -149,12 +156,22 @@ class Photo:
             dim = np.where(met, np.minimum(dim, shown.sum()), dim)
         return Colours(lo, hi, dim)
 
+    def cell_at(self, s, t):
+        """The cell that texture coordinates (s, t) fall in, and the repeat of
+        the photograph: four int arrays (row, column, repeat up, repeat across)."""
+        t = 1 - np.asarray(t, float)  # rows run from the top
+        s = np.asarray(s, float)
+        with np.errstate(invalid="ignore"):
+            return (np.searchsorted(self.ys, np.nan_to_num(t % 1), side="right"),
+                    np.searchsorted(self.us, np.nan_to_num(s % 1), side="right"),
+                    np.nan_to_num(np.floor(t)).astype(int), np.nan_to_num(np.floor(s)).astype(int))
+
 
 def cells_met(centre, half, cuts):
     """Which cells of a repeating line of cells (split at `cuts`, between 0
     and 1) the intervals centre +- half meet: (..., cells) bools. An
     interval that is not a number meets them all."""
-    edges = np.r_[0.0, cuts, 1.0]
+    edges = np.concatenate(([0.0], cuts, [1.0]))
     with np.errstate(invalid="ignore"):
         lo, hi = (centre - half)[..., None], (centre + half)[..., None]
         k = np.floor(lo)
@@ -166,6 +183,12 @@ def cells_met(centre, half, cuts):
 
 
 # ------------------------------------------------------------------ scene
+
+
+def quad_key(quad):
+    """What tells two quads apart, for what is computed once per quad."""
+    return (quad.name, quad.modelview.tobytes(), quad.corners, quad.repeats, tuple(quad.tint),
+            np.asarray(quad.colours, float).tobytes())
 
 
 class Quad(NamedTuple):
@@ -247,20 +270,27 @@ class Scene:
     def window(self, modelview, points):
         """Object points (n x 3) to window x, y and depth (n x 3): projection,
         perspective division, viewport (0, 0, w, h), depth range 0..1."""
-        clip = np.c_[np.asarray(points, float), np.ones(len(points))] @ (PROJECTION @ modelview).T
+        points = np.asarray(points, float)
+        clip = np.column_stack([points, np.ones(len(points))]) @ (PROJECTION @ modelview).T
         ndc = clip[:, :3] / clip[:, 3:]
         return (ndc + 1) / 2 * [self.w, self.h, 1]
+
+    def plane(self, quad):
+        """The quad's plane z = 0 as it maps to the window: a 3 x 3 matrix
+        (projection and viewport of the points (X, Y, 0, 1)), its adjugate,
+        which maps back, and the projection's rows for depth."""
+        m = (PROJECTION @ quad.modelview)[:, [0, 1, 3]]
+        to_window = np.array([[self.w / 2, 0, self.w / 2], [0, self.h / 2, self.h / 2], [0, 0, 1]]) @ m[[0, 1, 3]]
+        return adjugate(to_window), m
 
     def hits(self, quad, x, y):
         """Where the rays through window points (x, y) meet the quad's plane:
         the quad's parameters a, b (0..1 from its first corner towards the
         second and the fourth) and the window depth there, as arrays; NaN or
-        infinite where the plane is seen edge-on. The plane z = 0 maps to the
-        window by a 3 x 3 matrix (projection and viewport of the points (X,
-        Y, 0, 1)); its adjugate maps back."""
-        m = (PROJECTION @ quad.modelview)[:, [0, 1, 3]]
-        to_window = np.array([[self.w / 2, 0, self.w / 2], [0, self.h / 2, self.h / 2], [0, 0, 1]]) @ m[[0, 1, 3]]
-        back = adjugate(to_window)
+        infinite where the plane is seen edge-on. The adjugate of the
+        plane's map to the window maps back, and exists where the plane is
+        seen edge-on (nothing is inverted)."""
+        back, m = self.plane(quad)
         (x0, y0), (x1, _), _, (_, y3) = quad.corners
         with np.errstate(divide="ignore", invalid="ignore"):
             u, v, k = (back[i, 0] * x + back[i, 1] * y + back[i, 2] for i in range(3))
@@ -268,9 +298,25 @@ class Scene:
             depth = (m[2, 0] * px + m[2, 1] * py + m[2, 2]) / (m[3, 0] * px + m[3, 1] * py + m[3, 2])
             return (px - x0) / (x1 - x0), (py - y0) / (y3 - y0), (depth + 1) / 2
 
+    def texture_coordinates(self, quad, x, y):
+        """The texture coordinates (s, t: the quad's parameters times its
+        repeats) at window points (x, y) and at the points a pixel right,
+        left, up and down: two lists of five arrays."""
+        back, _ = self.plane(quad)
+        (x0, y0), (x1, _), _, (_, y3) = quad.corners
+        n = quad.repeats
+        u, v, k = (back[i, 0] * x + back[i, 1] * y + back[i, 2] for i in range(3))
+        s_out, t_out = [], []
+        with np.errstate(divide="ignore", invalid="ignore"):
+            for dx, dy in ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1)):
+                kk = k + back[2, 0] * dx + back[2, 1] * dy
+                s_out.append(((u + back[0, 0] * dx + back[0, 1] * dy) / kk - x0) / (x1 - x0) * n)
+                t_out.append(((v + back[1, 0] * dx + back[1, 1] * dy) / kk - y0) / (y3 - y0) * n)
+        return s_out, t_out
+
     def corners(self, quad):
         """The quad's corners in window coordinates (4 x 2)."""
-        return self.window(quad.modelview, np.c_[np.array(quad.corners, float), np.zeros(4)])[:, :2]
+        return self.window(quad.modelview, [(x, y, 0) for x, y in quad.corners])[:, :2]
 
     def inside(self, quad, x, y):
         """How far window points (x, y) lie inside the quad's outline, in
@@ -327,34 +373,52 @@ class Scene:
 
     def footprint(self, quad, x, y):
         """What a texture lookup at window points (x, y) may reach: the
-        texture coordinates s, t at the pixel centres and the half-widths
-        hs, ht of a box around them that holds every texel the lookup may
-        blend in. GL may look up anywhere in the pixel, so the box holds the
-        pixel's image (the derivatives of s and t across one pixel, measured
-        on both sides as GL takes them over 2 x 2 pixels); it chooses a
-        mipmap level from the derivatives (their sum at most, as GL's
-        approximations allow, plus a driver's bias) and blends it with the
-        next coarser, bilinearly, so the box reaches BILINEAR_REACH texels
-        of that coarser level further. Anisotropic filtering only takes finer
-        levels along the pixel's image. GLU's scaling to a power of two
-        blends neighbours within one texel of the photograph."""
-        n = quad.repeats
-        at = lambda dx, dy: tuple(v * n for v in self.hits(quad, x + dx, y + dy)[:2])
-        (s, t), steps = at(0, 0), [at(dx, dy) for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))]
-        with np.errstate(invalid="ignore"):
-            sx, tx = (np.maximum(abs(steps[0][i] - c), abs(c - steps[1][i])) for i, c in enumerate((s, t)))
-            sy, ty = (np.maximum(abs(steps[2][i] - c), abs(c - steps[3][i])) for i, c in enumerate((s, t)))
-            w0, h0 = glu_size(self.texture.width), glu_size(self.texture.height)
-            rho = np.maximum(sx, sy) * w0 + np.maximum(tx, ty) * h0
-            with np.errstate(divide="ignore"):
-                lod = np.log2(rho) + LOD_BIAS
-            top = math.log2(max(w0, h0))
-            level = np.where(lod > 0, np.minimum(np.floor(lod) + 1, top), 0)
-            level = np.where(np.isnan(lod), top, level)
-            reach = BILINEAR_REACH * 2.0 ** level
-            hs = (sx + sy) / 2 + reach / w0 + 1 / self.texture.width
-            ht = (tx + ty) / 2 + reach / h0 + 1 / self.texture.height
-        return s, t, hs, ht
+        centres s, t and half-widths hs, ht of boxes (in texture coordinates)
+        that hold every texel it may blend.
+
+        GL may look up anywhere in the pixel's image (the derivatives of s
+        and t across one pixel, measured on both sides as GL takes them over
+        2 x 2 pixels). It picks a level of detail from those derivatives: at
+        least the longer's, at most the sum of the largest changes in s and
+        in t (GL's approximations), plus a driver's bias; it blends that
+        level with the next coarser, and anisotropic filtering takes finer
+        levels along the pixel's image, no finer than its shorter side. At
+        each such level, bilinear filtering blends the 2 x 2 texels whose
+        centres surround the lookup (GL's i0 = floor(u - 1/2) and i0 + 1);
+        a texel of level k is the mean of a 2^k x 2^k block of level 0, and
+        GLU's scaling to a power of two makes each texel of level 0 the mean
+        of the photograph over the texel's own extent (area-weighted: a cell
+        boundary on a texel boundary stays sharp). The boxes hold those
+        texels for every lookup in the pixel."""
+        return self.lookup(quad, x, y)[2:]
+
+    def lookup(self, quad, x, y):
+        """footprint, with the texture coordinates at the pixel centres
+        first: s, t, then the boxes' s, t, hs, ht."""
+        (s, *ss), (t, *ts) = self.texture_coordinates(quad, x, y)
+        w0, h0 = glu_size(self.texture.width), glu_size(self.texture.height)
+        top = int(round(math.log2(max(w0, h0))))
+        with np.errstate(invalid="ignore", divide="ignore"):
+            sx, tx = (np.maximum(abs(d[0] - c), abs(c - d[1])) for d, c in ((ss, s), (ts, t)))
+            sy, ty = (np.maximum(abs(d[2] - c), abs(c - d[3])) for d, c in ((ss, s), (ts, t)))
+            coarsest = np.log2(np.maximum(sx, sy) * w0 + np.maximum(tx, ty) * h0) + LOD_BIAS
+            finest = np.log2(np.minimum(np.hypot(sx * w0, tx * h0), np.hypot(sy * w0, ty * h0)))
+            last = np.where(coarsest > 0, np.minimum(np.floor(coarsest) + 1, top), 0)
+            last = np.where(np.isnan(coarsest), top, last)
+            first = np.clip(np.nan_to_num(np.floor(finest), nan=0, neginf=0, posinf=top), 0, last)
+            levels = range(int(first.min()), int(last.max()) + 1) if np.size(first) else ()
+            ps, pt = (sx + sy) / 2, (tx + ty) / 2  # the pixel's image
+            spans = []
+            for u, half, size in ((s, ps, w0), (t, pt, h0)):
+                lo, hi = np.full(np.shape(u), np.inf), np.full(np.shape(u), -np.inf)
+                for level in levels:
+                    k = max(1, size >> level)
+                    used = (level >= first) & (level <= last)
+                    lo = np.where(used, np.minimum(lo, np.floor((u - half) * k - 0.5 - TAP_SLACK) / k), lo)
+                    hi = np.where(used, np.maximum(hi, (np.floor((u + half) * k - 0.5 + TAP_SLACK) + 2) / k), hi)
+                spans.append(((lo + hi) / 2, (hi - lo) / 2))
+        (sc, hs), (tc, ht) = spans
+        return s, t, sc, tc, np.where(np.isfinite(hs), hs, np.nan), np.where(np.isfinite(ht), ht, np.nan)
 
     def colours(self, quad, x, y):
         """What the quad may show at window points (x, y): Colours. A
@@ -363,11 +427,30 @@ class Scene:
         along the scene's diagonal."""
         if quad.repeats:
             return self.texture.colour_range(*self.footprint(quad, x, y), np.array(quad.tint))
+        c = self.blends(quad, x, y, (self.split,))[0]
+        return Colours(c, c, c.sum(axis=-1))
+
+    def blends(self, quad, x, y, splits=(0, 1)):
+        """The gradient's colour at window points (x, y) when the quad is
+        split along each diagonal of `splits`: a list of (..., 3) arrays."""
         a, b, _ = self.hits(quad, x, y)
         c0, c1, c2, c3 = (np.array(c, float) for c in quad.colours)
         a, b = np.clip(np.nan_to_num(a), 0, 1)[..., None], np.clip(np.nan_to_num(b), 0, 1)[..., None]
-        if self.split == 0:  # triangles (0, 1, 2) and (0, 2, 3)
-            c = np.where(a >= b, (1 - a) * c0 + (a - b) * c1 + b * c2, (1 - b) * c0 + a * c2 + (b - a) * c3)
-        else:  # triangles (0, 1, 3) and (1, 2, 3)
-            c = np.where(a + b <= 1, (1 - a - b) * c0 + a * c1 + b * c3, (1 - b) * c1 + (a + b - 1) * c2 + (1 - a) * c3)
-        return Colours(c, c, c.sum(axis=-1))
+        out = []
+        for split in splits:
+            if split == 0:  # triangles (0, 1, 2) and (0, 2, 3)
+                out.append(np.where(a >= b, (1 - a) * c0 + (a - b) * c1 + b * c2, (1 - b) * c0 + a * c2 + (b - a) * c3))
+            else:  # triangles (0, 1, 3) and (1, 2, 3)
+                out.append(np.where(a + b <= 1, (1 - a - b) * c0 + a * c1 + b * c3,
+                                    (1 - b) * c1 + (a + b - 1) * c2 + (1 - a) * c3))
+        return out
+
+    def depth_plane(self, quad):
+        """Window depth over the quad's plane as a function of window x and
+        y: (d0, dx, dy), depth = d0 + dx x + dy y (depth is affine in window
+        coordinates over a plane); None where the plane is seen edge-on."""
+        p = self.window(quad.modelview, [(x, y, 0) for x, y in quad.corners[:3]])
+        a = np.column_stack([np.ones(3), p[:, :2]])
+        if not np.isfinite(p).all() or abs(np.linalg.det(a)) < 1e-9:
+            return None
+        return np.linalg.solve(a, p[:, 2])

@@ -9,9 +9,12 @@ resize may land on, in any window size it may give, and never with a
 traceback. Its report must show what its lines say.
 
   check_test.py faults KEPT   (a scratch folder kept by --keep)
-  check_test.py every-frame SHADERS [WxH]
-      frames 1 to 361 of the correct program (every angle, and 1 again),
-      with the shaders in SHADERS, in a W x H window: each passes every check
+      altered frames and faults put into the real demo at one frame: each
+      fails on the object at fault, in its words, and no other object's
+      check fails but as following from it
+  check_test.py motion OUTPUT
+      the run that printed OUTPUT had faults at some frames of the turn
+      (FAULT=drop,no-box,skip): each fails, naming those frames
   check_test.py sizes
       the scene's geometry seen edge-on, in window sizes from 300 to 2000
       wide: no check raises
@@ -25,8 +28,8 @@ DEMO, CAPTURE, DATA and INTERPOSE in the environment name the demo, the
 capture library, the data folder and the interposing library; the checker
 is the package check (PYTHONPATH holds the project's root)."""
 import base64
+import html
 import io
-import multiprocessing
 import os
 import re
 import subprocess
@@ -38,10 +41,10 @@ from PIL import Image
 
 from check import report
 from check import run as C
-from check.frame import Frame, Look, check_frame, edge_points
+from check.frame import Frame, Look, check_frame
 from check.misreadings import OUTLINES
 from check.photographs import PHOTOGRAPHS
-from check.scene import PLAIN_TINT, PROJECT_TINT, Scene
+from check.scene import PROJECT_TINT, Scene
 
 
 def flipped(frame, look):
@@ -54,15 +57,19 @@ def shifted(frame, look):  # 2 pixels to the right
 
 
 def edge_painted_black(frame, look):  # the box's front left edge
-    _, a, b = look.scene.box()[3]
-    x, y, _ = edge_points(look, a, b, 2000)
+    s = look.scene
+    _, a, b = s.box()[3]
+    t = np.linspace(0, 1, 2000)
+    x, y, _ = s.window(s.BOX, np.outer(1 - t, a) + np.outer(t, b)).T
+    rows, cols = (s.h - y).astype(int), x.astype(int)
+    inside = (rows >= 0) & (rows < s.h)
     for dx in (-2, -1, 0, 1, 2):
-        frame.pixels[y.astype(int), x.astype(int) + dx] = 0
+        frame.pixels[rows[inside], np.clip(cols[inside] + dx, 0, s.w - 1)] = 0
 
 
 def each_pixel_of(name, change):
     def alter(frame, look):
-        where = look.front == name
+        where = look.front == look.code(name)
         frame.pixels[where] = change(frame.pixels[where])
     return alter
 
@@ -79,21 +86,33 @@ ALTERED = (
     ("two gradient corners swapped", each_pixel_of("gradient quad", lambda c: c[:, [1, 0, 2]]),
      "gradient quad: corner colours", "red and green swapped"),
     ("noise in place of the photograph", each_pixel_of("image quad", lambda c: rng.integers(0, 256, c.shape)),
-     "image quad: the photograph right way up", "points off"),
+     "image quad: the photograph right way up", "off"),
     ("the tiled quad 40 levels off", each_pixel_of("tiled quad", forty_levels_off),
-     "tiled quad: the photograph 2 x 2, right way up", "points off"),
+     "tiled quad: the photograph 2 x 2, right way up", "off"),
 )
 
-# FAULT, the test photograph, the frame, the check that must fail and words
-# that it must say.
+TILED, GRADIENT, IMAGE, BOX, ANGLE = "tiled quad", "gradient quad", "image quad", "wire box", "scene: frame N"
+# FAULT, the test photograph, the frame, the check that must fail, words
+# that it must say, the objects whose checks may fail (the rest pass or
+# follow from them), and words that no line may say (a misreading that does
+# not explain the frame).
 FAULTS = (
-    ("other-spin", "quadrants", 30, "tiled quad: place, shape and spin", "turns counter-clockwise"),
-    ("degree-late", "quadrants", 30, "scene: frame N drawn at N degrees, the first at 1", "drawn at 29 degrees"),
-    ("vertical-axis", "quadrants", 30, "gradient quad: place and tumble", "turns about the vertical axis"),
-    ("box-edge", "quadrants", 30, "wire box: 12 edges", "front left edge missing"),
-    ("grey-as-rgb", "grayscale", 90, "image quad: the photograph right way up", "points off"),
-    ("inverted", "Adobe CMYK", 90, "image quad: the photograph right way up", "colours inverted"),
-    ("whole-units", "odd size", 90, "image quad: pixel rectangle", "not centred"),
+    ("other-spin", "quadrants", 30, "tiled quad: place, shape and spin", "turns counter-clockwise", (TILED,), ()),
+    ("degree-late", "quadrants", 30, "scene: frame N drawn at N degrees, the first at 1", "drawn at 29 degrees",
+     (ANGLE,), ()),
+    ("vertical-axis", "quadrants", 30, "gradient quad: place and tumble", "turns about the vertical axis",
+     (GRADIENT,), ()),
+    ("box-edge", "quadrants", 30, "wire box: 12 edges", "front left edge missing", (BOX,), ()),
+    ("grey-as-rgb", "grayscale", 90, "image quad: the photograph right way up", "off", (IMAGE, TILED), ()),
+    ("inverted", "Adobe CMYK", 90, "image quad: the photograph right way up", "colours inverted", (IMAGE, TILED), ()),
+    ("whole-units", "odd size", 90, "image quad: pixel rectangle", "not centred", (IMAGE,), ()),
+    ("clamp", "quadrants", 30, "tiled quad: the photograph 2 x 2, right way up", "off", (TILED,), ()),
+    ("lose-cells", "quadrants", 30, "image quad: the photograph right way up", "cells off", (IMAGE, TILED), ()),
+    ("wide-lines", "quadrants", 30, "wire box: 12 edges", "pixels wide across", (BOX,), ()),
+    ("tiled-larger", "quadrants", 30, "tiled quad: place, shape and spin", "drawn outside its outline", (TILED,),
+     ("degree",)),
+    ("tilted-axis", "quadrants", 30, "gradient quad: place and tumble", "pixels", (GRADIENT,), ("degree",)),
+    ("box-turned", "quadrants", 30, "wire box: 12 edges", "edge missing", (BOX,), ()),
 )
 
 
@@ -106,17 +125,30 @@ def verdict(name, problem, words):
 
 
 def problems(frame, scene):
-    """{check: what is wrong or why it could not judge} of the failing checks."""
-    return {r.name: r.problem.says if r.problem else f"error: {r.error}"
-            for r in check_frame(frame, scene) if r.problem or r.error}
+    """{check: what is wrong or why it could not judge} of the checks that
+    fail on their own, and {check: the check it follows from} of the rest."""
+    results = check_frame(frame, scene)
+    return ({r.name: r.problem.says if r.problem else f"error: {r.error}"
+             for r in results if (r.problem and not r.follows) or r.error},
+            {r.name: r.follows for r in results if r.follows})
+
+
+def blamed(name, found, objects, unsaid):
+    """Only the objects at fault fail on their own, and no line says a
+    misreading that does not explain the frame."""
+    wrong = [f"{check}: {says}" for check, says in found.items() if not check.startswith(objects)]
+    wrong += [f"{check}: {says}" for check, says in found.items() for w in unsaid if w in says]
+    for w in wrong:
+        print(f"FAIL {name}: another object blamed, or an untrue line: {w}")
+    return 1 if wrong else 0
 
 
 def faults(kept):
-    path = os.path.join(kept, "project", "frame-30.ppm")
+    path = os.path.join(kept, "project", "frames", "frame-30.ppm")
     good = Frame(path)
     scene = Scene(30, PHOTOGRAPHS["quadrants"][0], PROJECT_TINT, good.w, good.h)
     failures = 0
-    wrong = problems(good, scene)
+    wrong, _ = problems(good, scene)
     if wrong:
         print(f"FAIL the unaltered frame: {wrong}")
         failures += 1
@@ -124,63 +156,61 @@ def faults(kept):
     for name, alter, check, words in ALTERED:
         frame = Frame(path)
         alter(frame, look)
-        failures += verdict(f"{name}: {check}", problems(frame, scene).get(check), words)
+        failures += verdict(f"{name}: {check}", problems(frame, scene)[0].get(check), words)
 
     with tempfile.TemporaryDirectory() as scratch:
         run = C.Run(os.environ["DEMO"], os.environ["CAPTURE"], os.environ["DATA"], scratch)
-        preload = " ".join(filter(None, [os.environ["INTERPOSE"], os.environ.get("LD_PRELOAD")]))
-        for fault, kind, n, check, words in FAULTS:
+        for fault, kind, n, check, words, objects, unsaid in FAULTS:
             d = run.folder(fault, run.data)
             photo = run.photograph(d, kind)
-            status, output, _, _ = run.start(d, {"LD_PRELOAD": preload, "FAULT": fault,
-                                                 "CAPTURE_FRAMES": str(n), "CAPTURE_EXIT": str(n)})
+            status, output, _, _ = run.start(d, {"FAULT": fault}, preload=os.environ["INTERPOSE"], frames=[n], end=n)
             shots = run.frames(d, [f"frame-{n}.ppm"])
             if status != 0 or not shots:
                 print(f"FAIL {fault}: the demo did not run: {C.demo_failed(output, status)}")
                 failures += 1
                 continue
             f = shots[f"frame-{n}.ppm"]
-            problem = problems(f, Scene(n, photo, PROJECT_TINT, f.w, f.h)).get(check)
-            failures += verdict(f"FAULT={fault}: {check}", problem, words)
+            found, _ = problems(f, Scene(n, photo, PROJECT_TINT, f.w, f.h))
+            failures += verdict(f"FAULT={fault}: {check}", found.get(check), words)
+            failures += blamed(f"FAULT={fault}", found, objects, unsaid)
     total = 1 + len(ALTERED) + len(FAULTS)
     print(f"{total - failures} passed, {failures} failed")
     return 1 if failures else 0
 
 
-def judged(path):
-    """(frame number, its problems), or (number, None) for a frame drawn
-    while the window changed size."""
-    f = Frame(path)
-    tint = PLAIN_TINT if os.path.basename(os.path.dirname(path)) == "plain" else PROJECT_TINT
-    if f.unsettled():
-        return f.number, None
-    return f.number, problems(f, Scene(f.number, PHOTOGRAPHS["quadrants"][0], tint, f.w, f.h))
+# What a run with FAULT=drop,no-box,skip must say of each set's turn: the
+# check, then words of its line: the frames, and what is wrong at the first.
+MOTION = (
+    ("gradient quad: place and tumble", "frames 170-179: ", "drawn outside its outline"),
+    ("wire box: 12 edges", "frames 250-254: ", "edge missing"),
+    ("scene: frame N drawn at N degrees, the first at 1", "frames 301-3", "drawn at 302 degrees, expected 301"),
+    ("scene: clear colour", "frames 170-179: ", "follows from the gradient quad's outline"),
+)
 
 
-def every_frame(shaders, size):
-    kind = "plain" if os.path.basename(shaders.rstrip("/")) == "plain" else "project"
-    label = f"every frame, {kind} shaders, {size or '640x480'}"
-    with tempfile.TemporaryDirectory() as scratch:
-        run = C.Run(os.environ["DEMO"], os.environ["CAPTURE"], shaders, scratch)
-        d = run.folder(kind, shaders)
-        run.photograph(d, "quadrants")
-        env = {"CAPTURE_FRAMES": ",".join(map(str, range(1, 362))), "CAPTURE_EXIT": "361"}
-        status, output, _, _ = run.start(d, {**env, **({"CAPTURE_WINDOW": size} if size else {})})
-        paths = [os.path.join(d, f"frame-{n}.ppm") for n in range(1, 362)]
-        if status != 0 or not all(map(os.path.exists, paths)):
-            print(f"FAIL {label}: the demo did not run: {C.demo_failed(output, status)}")
-            return 1
-        with multiprocessing.Pool() as pool:
-            results = pool.map(judged, paths)
-    angles = {n % 360 for n, p in results if p is not None}
-    bad = [(n, p) for n, p in results if p]
-    for n, p in bad:
-        print(f"  frame {n}: " + "; ".join(f"{c}: {w}" for c, w in p.items()))
-    if bad or len(angles) < 360:
-        print(f"FAIL {label}: {len(bad)} frames failed, {360 - len(angles)} angles not judged")
-        return 1
-    print(f"ok {label}: {len(results)} frames, 0 failed")
-    return 0
+def motion(output):
+    """Faults at some frames only fail at those frames, named as ranges."""
+    with open(output) as f:
+        lines = [l.rstrip("\n") for l in f]
+    failures = 0
+    for label in ("project shaders", "plain shaders"):
+        for check, frames, words in MOTION:
+            line = next((l for l in lines if l.startswith(f"FAIL {check} ({label}): ")), "")
+            said = line.split("): ", 1)[-1]
+            if not (said.startswith(frames) and words in said):
+                print(f"FAIL {check} ({label}): said {line!r}, expected {frames!r}... {words!r}")
+                failures += 1
+            else:
+                print(f"ok {check} ({label}): {said[:120]}")
+        # Only the objects at fault fail on their own: the gradient quad, the
+        # box and the frame's angle.
+        others = [l for l in lines if l.startswith("FAIL ") and f" ({label}): " in l and "follows from" not in l
+                  and not l.startswith(("FAIL gradient quad", "FAIL wire box", "FAIL scene: frame N"))]
+        for l in others:
+            print(f"FAIL another check blamed: {l}")
+            failures += 1
+    print(f"{'FAIL' if failures else 'ok'} motion: {failures} failed")
+    return 1 if failures else 0
 
 
 # Angles at which a quad is edge-on, or a degree either side.
@@ -234,11 +264,11 @@ def report_test(folder, output, *browser):
         return print(f"FAIL report: the run named {named}, expected {page_path}") or 1
     with open(page_path) as f:
         page = f.read()
-    failures += [f"the report does not name: {l}" for l in lines if html_escape(l) not in page]
+    failures += [f"the report does not name: {l}" for l in lines if html.escape(l) not in page]
     if len(pictures(page)) < sum(not l.startswith("skip") for l in lines):
         failures.append(f"{len(pictures(page))} pictures for {len(lines)} lines")
     pngs = sorted(n for n in os.listdir(folder) if n.endswith(".png"))
-    failing = [(i, l) for i, l in enumerate(lines, 1) if l.startswith("FAIL ")]
+    failing = [(i, l) for i, l in enumerate(lines, 1) if l.startswith("FAIL ") and "follows from" not in l]
     if [n[:2] for n in pngs] != [f"{i:02d}" for i, _ in failing]:
         failures.append(f"PNGs {pngs} for the FAIL lines {[i for i, _ in failing]}")
     if not failing:
@@ -249,14 +279,12 @@ def report_test(folder, output, *browser):
         failures += where_said(line, Image.open(os.path.join(folder, name)))
     if browser:
         failures += shown_in_browser(page_path)
+        if failing and f'href="#check-{failing[0][0]}"' not in page:
+            failures.append("the summary does not link to the first failing check")
     for f in failures:
         print(f"FAIL report: {f}")
     print(f"{'FAIL' if failures else 'ok'} report: {len(lines)} checks, {len(failing)} failing pictures")
     return 1 if failures else 0
-
-
-def html_escape(text):
-    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
 
 
 def where_said(line, image):
@@ -276,7 +304,7 @@ def where_said(line, image):
             return [f"{len(rows)} marks, {far.sum()} away from the edge: {line}"]
     counter = OUTLINES["tiled quad"][2].says
     if counter in line:
-        n = int(re.search(r"frame (\d+)", line).group(1))
+        n = int(re.search(r"frames? (\d+)", line).group(1))
         scene = Scene(n, PHOTOGRAPHS["quadrants"][0], PROJECT_TINT)
         spun = OUTLINES["tiled quad"][2].scene(scene)
         corners = np.concatenate([s.corners(s.quads["tiled quad"]) for s in (scene, spun)])
@@ -289,13 +317,14 @@ def where_said(line, image):
 
 def shown_in_browser(page_path):
     """Chromium, headless, shows the page with its pictures: the frames' black
-    and the box's green fill a good part of a screenshot of its top."""
+    and the box's green fill a good part of a screenshot of its first 6000
+    pixels (the summary and the strips come first)."""
     with tempfile.TemporaryDirectory() as scratch:
         shot = os.path.join(scratch, "shot.png")
         subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                         "--hide-scrollbars", "--no-first-run", "--disable-background-networking",
                         "--disable-component-update", "--disable-sync", "--disable-quic",
-                        f"--user-data-dir={scratch}/profile", "--window-size=1100,1600", f"--screenshot={shot}",
+                        f"--user-data-dir={scratch}/profile", "--window-size=1100,6000", f"--screenshot={shot}",
                         "file://" + page_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         if not os.path.exists(shot):
             return ["Chromium took no screenshot"]
@@ -309,5 +338,5 @@ def shown_in_browser(page_path):
 
 if __name__ == "__main__":
     mode, args = sys.argv[1], sys.argv[2:]
-    sys.exit({"faults": faults, "every-frame": lambda s, size=None: every_frame(s, size), "sizes": sizes,
+    sys.exit({"faults": faults, "motion": motion, "sizes": sizes,
               "report": lambda d, out, *b: report_test(d, out, *b)}[mode](*args))

@@ -1,20 +1,23 @@
 #!/bin/sh
 # What the window shows, object by object, through the same checker as
-# scripts/check (the package check/), on the kinds of correct machine that can be
-# made here; each must pass: llvmpipe; softpipe; antialiasing forced as a
-# driver's control panel forces it, 2x and 4x; a 16-bit visual with texture
-# quality forced (bilinear, anisotropic, a level-of-detail bias); a tiling
-# window manager (i3) that gives the window its tile as soon as it is
-# mapped; a 1000 x 700 window. On llvmpipe, under 4x and under i3 the
-# checker's own test then alters a good frame and puts faults into the real
-# demo (check_test.py), and each must fail, named. On llvmpipe every frame
-# of a whole turn must pass, with both shader sets and in other window
-# sizes, whichever frame a window manager's resize lands on; and the
-# scene's geometry must hold in any window size. The report of a correct
-# run marks nothing; that of a run with faults marks where its lines say,
-# and a browser shows it. Last, a context without OpenGL 2.0 must be one
-# FAIL line with the demo's message, not a crash of the checker. The
-# sanitizer build runs llvmpipe and its faults, and the last case.
+# scripts/check (the package check/), which judges every frame of a whole
+# turn, on the kinds of correct machine that can be made here; each must
+# pass: llvmpipe; softpipe; antialiasing forced as a driver's control panel
+# forces it, 2x and 4x; a 16-bit visual with texture quality forced
+# (bilinear, anisotropic, a level-of-detail bias); a tiling window manager
+# (i3) that gives the window its tile as soon as it is mapped, and a
+# stacking one (openbox); a 1000 x 700 window. On llvmpipe, under 4x and
+# under i3 the checker's own test then alters a good frame and puts faults
+# into the real demo (check_test.py), and each must fail on the object at
+# fault, named; faults at some frames of the turn must fail at those frames;
+# and the scene's geometry must hold in any window size. The report of a
+# correct run marks nothing; that of a run with faults marks where its lines
+# say, and a browser shows it. The checker's own failures are lines, never a
+# traceback: frames the capture could not save, an old report file that
+# cannot be removed; Ctrl-C stops it at once. Last, a context without
+# OpenGL 2.0 must be one FAIL line with the demo's message, not a crash of
+# the checker. The sanitizer build runs llvmpipe and its faults, and the
+# last case.
 . "$(dirname "$0")/../harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
@@ -40,11 +43,17 @@ faults_fail() {
   echo "ok $name, faults: $(tail -n 1 "$work/stdout")"
 }
 
-# every_frame SHADERS [WxH]: every frame of a turn passes, in that window.
-every_frame() {
-  $python "$(dirname "$0")/check_test.py" every-frame "$@" >"$work/stdout" 2>&1 ||
-    fail "every frame with $*"
-  tail -n 1 "$work/stdout"
+# fails_with STATUS NAME VAR=VALUE...: the checker ends with STATUS there,
+# its output in $work/NAME.out, its report in $work/NAME-report; never a
+# traceback.
+fails_with() {
+  want=$1 name=$2
+  shift 2
+  status=0
+  env "$@" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" \
+    --report "$work/$name-report" >"$work/$name.out" 2>&1 || status=$?
+  [ "$status" -eq "$want" ] || { cat "$work/$name.out"; fail "$name: status $status, expected $want"; }
+  ! grep -q Traceback "$work/$name.out" || { cat "$work/$name.out"; fail "$name: a traceback"; }
 }
 
 passes llvmpipe
@@ -64,12 +73,15 @@ if [ "$SANITIZED" != ON ]; then
     >"$work/stdout" 2>&1 || fail "the report of a run with faults"
   tail -n 1 "$work/stdout"
 
+  # Faults at some frames of the turn only: the gradient quad dropped at
+  # frames 170-179, no box at 250-254, every frame from 301 on a degree ahead.
+  fails_with 1 motion LD_PRELOAD="$INTERPOSE" FAULT=drop,no-box,skip
+  $python "$(dirname "$0")/check_test.py" motion "$work/motion.out" >"$work/stdout" 2>&1 ||
+    { cat "$work/stdout"; fail "faults at some frames"; }
+  tail -n 1 "$work/stdout"
+
   $python "$(dirname "$0")/check_test.py" sizes >"$work/stdout" 2>&1 || fail "the scene in other window sizes"
   tail -n 1 "$work/stdout"
-  every_frame "$DATA"
-  every_frame "$PLAIN"
-  every_frame "$DATA" 800x300
-  every_frame "$DATA" 1000x700
   passes 1000x700 CAPTURE_WINDOW=1000x700
   passes softpipe GALLIUM_DRIVER=softpipe
   grep -q '^renderer: softpipe' "$work/stdout" || fail "the checks did not run on softpipe"
@@ -94,14 +106,62 @@ if [ "$SANITIZED" != ON ]; then
   start_xvfb "$work" "$work/xvfb-i3.log" 1280x800x24 || fail "an Xvfb for i3 did not start"
   printf 'font pango:monospace 8\n' >"$work/i3.config" # no bar
   i3 -c "$work/i3.config" >"$work/i3.log" 2>&1 &
-  others="$others $!"
+  others_wm=$!
+  others="$others $others_wm"
   timeout 10 sh -c 'until xprop -root I3_SOCKET_PATH >/dev/null 2>&1; do sleep 0.1; done' || fail "i3 did not start"
   passes i3
-  grep -q '^skip frames (project shaders): frame 1: drawn while the window changed size' "$work/stdout" ||
+  grep -Eq '^skip frames \(project shaders\): frames? 1(-[0-9]+)?: drawn while the window changed size' "$work/stdout" ||
     fail "i3: frame 1 was judged, though i3 resized the window under it"
   faults_fail i3
+  kill "$others_wm" 2>/dev/null
+  openbox >"$work/openbox.log" 2>&1 &
+  others_wm=$!
+  others="$others $others_wm"
+  timeout 10 sh -c 'until xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null 2>&1; do sleep 0.1; done' ||
+    fail "openbox did not start"
+  passes openbox
   kill "$xvfb_pid"
   DISPLAY=$desktop
+
+  # The checker's own failures are its lines, status 3: frames the capture
+  # could not save (a file size limit in the demo, as on a full disk), and an
+  # old picture in its report folder that cannot be removed (a folder in
+  # its place, beside a copy of the demo).
+  fails_with 3 unsaved LD_PRELOAD="$INTERPOSE" FILE_LIMIT=200000
+  grep -q '^error capture: frame 1 not saved: File too large' "$work/unsaved.out" ||
+    fail "a frame that could not be saved: no error capture line"
+  ! grep -q '^FAIL' "$work/unsaved.out" || fail "frames that could not be saved blamed on the machine"
+  mkdir -p "$work/bin/check-report/01-old-picture.png"
+  cp "$DEMO" "$work/bin/demo"
+  status=0
+  $python -m check.run --demo "$work/bin/demo" --capture "$CAPTURE" --data "$DATA" >"$work/stuck.out" 2>&1 ||
+    status=$?
+  [ "$status" -eq 3 ] && grep -q '^error checker: .*01-old-picture.png' "$work/stuck.out" &&
+    ! grep -q Traceback "$work/stuck.out" || { cat "$work/stuck.out"; fail "an old report picture that cannot be removed"; }
+  echo "ok the checker's own failures: $(head -n 1 "$work/unsaved.out")"
+
+  # Ctrl-C: SIGINT to the whole process group, as a terminal sends it, to
+  # scripts/check headless: it stops at once, no FAIL line, the closing
+  # line, status 130, and neither its scratch folders nor its Xvfb are left.
+  mkdir "$work/tmp"
+  (cd "$SOURCE" && TMPDIR="$work/tmp" exec setsid env -u DISPLAY sh scripts/check --report "$work/int-report") \
+    >"$work/int.out" 2>&1 &
+  group=$!
+  timeout 300 sh -c "until ls '$work'/tmp/demo-check.*/project/stderr >/dev/null 2>&1; do sleep 0.2; done" ||
+    fail "Ctrl-C: the check never started judging"
+  sleep 1
+  server=$(pgrep -P "$group" -x Xvfb) || fail "Ctrl-C: scripts/check has no Xvfb of its own"
+  kill -s INT -- "-$group"
+  status=0
+  wait "$group" || status=$?
+  [ "$status" -eq 130 ] || { cat "$work/int.out"; fail "Ctrl-C: status $status, expected 130"; }
+  grep -q '^interrupted' "$work/int.out" && tail -n 1 "$work/int.out" | grep -Eq '^[0-9]+ passed, [0-9]+ failed' ||
+    { cat "$work/int.out"; fail "Ctrl-C: no line saying so, or no closing line"; }
+  ! grep -q '^FAIL\|Traceback' "$work/int.out" || { cat "$work/int.out"; fail "Ctrl-C blamed the machine"; }
+  [ -z "$(ls -A "$work/tmp")" ] || fail "Ctrl-C left $(ls "$work/tmp")"
+  sleep 1
+  ! kill -0 "$server" 2>/dev/null || fail "Ctrl-C left scripts/check's Xvfb running"
+  echo "ok Ctrl-C: $(tail -n 2 "$work/int.out" | head -n 1)"
 fi
 
 status=0

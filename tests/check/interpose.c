@@ -6,6 +6,9 @@
  *   FORCE_SAMPLES=N    antialiasing "override application setting: Nx": GLUT
  *                      is asked for N samples a pixel, whatever the program
  *                      asked for.
+ *   FILE_LIMIT=BYTES   no file written past BYTES (RLIMIT_FSIZE), as on a full
+ *                      disk: set as GLUT starts, so that only the program is
+ *                      limited, not a process that starts it with this preloaded.
  *   FORCE_TEXTURE=bilinear,anisotropic,lod-bias (any of them)
  *                      texture quality: no blend between mipmap levels; 16x
  *                      anisotropic filtering; a level-of-detail bias of +1.
@@ -17,13 +20,28 @@
  *                      a third as high, so that nothing is read past the buffer);
  *         inverted     the texture's bytes inverted, as CMYK shown as stored;
  *         whole-units  translations rounded towards zero, as an odd-sized
- *                      image quad placed with integer halves. */
+ *                      image quad placed with integer halves;
+ *         clamp        the texture clamped across (s) instead of repeating;
+ *         lose-cells   the texture uploaded half as wide, its rows read at the
+ *                      full width: the photograph's right half is lost;
+ *         wide-lines   the wire box drawn in 3-pixel lines;
+ *         tiled-larger the tiled quad drawn 15 % larger;
+ *         tilted-axis  the gradient quad tumbles about an axis tilted 8 degrees
+ *                      from x towards y;
+ *         box-turned   the wire box turned 5 degrees about y;
+ *         drop         frames 170-179: the gradient quad 30 units lower;
+ *         skip         from frame 301 on: both quads a degree ahead, as if a
+ *                      frame's turn had been skipped;
+ *         no-box       frames 250-254: no wire box.
+ * Frames are counted by glClear, which the demo calls once at the start of
+ * each. */
 #define _GNU_SOURCE
 #include <GL/freeglut.h>
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <string.h>
 
 #ifndef GL_TEXTURE_MAX_ANISOTROPY_EXT
@@ -38,6 +56,13 @@
   *(void**)&real_##name = dlsym(RTLD_NEXT, #name)
 
 /* Whether the comma-separated list in the variable NAME holds VALUE. */
+static long frame;
+
+/* Whether this frame lies in first..last. */
+static int frames(long first, long last) {
+  return frame >= first && frame <= last;
+}
+
 static int setting(const char* name, const char* value) {
   const size_t n = strlen(value);
   for (const char* v = getenv(name); v && *v; v += strcspn(v, ",") + (v[strcspn(v, ",")] == ','))
@@ -49,6 +74,11 @@ static int setting(const char* name, const char* value) {
 void glutInitDisplayMode(unsigned int mode) {
   static void (*real_glutInitDisplayMode)(unsigned int);
   REAL(glutInitDisplayMode);
+  const char* bytes = getenv("FILE_LIMIT");
+  if (bytes) {
+    const struct rlimit limit = {(rlim_t)atol(bytes), (rlim_t)atol(bytes)};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
   const char* samples = getenv("FORCE_SAMPLES");
   if (samples && atoi(samples) > 1) {
     glutSetOption(GLUT_MULTISAMPLE, atoi(samples));
@@ -57,11 +87,20 @@ void glutInitDisplayMode(unsigned int mode) {
   real_glutInitDisplayMode(mode);
 }
 
+void glClear(GLbitfield mask) {
+  static void (*real_glClear)(GLbitfield);
+  REAL(glClear);
+  ++frame;
+  real_glClear(mask);
+}
+
 void glTexParameteri(GLenum target, GLenum name, GLint value) {
   static void (*real_glTexParameteri)(GLenum, GLenum, GLint);
   static void (*real_glTexParameterf)(GLenum, GLenum, GLfloat);
   REAL(glTexParameteri);
   REAL(glTexParameterf);
+  if (name == GL_TEXTURE_WRAP_S && setting("FAULT", "clamp"))
+    value = GL_CLAMP_TO_EDGE;
   if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "bilinear"))
     value = GL_LINEAR_MIPMAP_NEAREST;
   real_glTexParameteri(target, name, value);
@@ -78,11 +117,25 @@ void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z) {
     angle = -angle;
   if (setting("FAULT", "degree-late")) /* the tiled quad turns by -angle */
     angle += y != 0 ? 1 : -1;
+  if (setting("FAULT", "skip") && frame >= 301 && (x != 0 || y != 0))
+    angle += y != 0 ? -1 : 1;
   if (setting("FAULT", "vertical-axis") && x != 0) {
     x = 0;
     y = 1;
   }
+  if (setting("FAULT", "tilted-axis") && x != 0)
+    y = 0.1405f; /* tan(8 degrees) */
   real_glRotatef(angle, x, y, z);
+  if (setting("FAULT", "tiled-larger") && y != 0)
+    glScalef(1.15f, 1.15f, 1.15f);
+}
+
+void glScalef(GLfloat x, GLfloat y, GLfloat z) {
+  static void (*real_glScalef)(GLfloat, GLfloat, GLfloat);
+  REAL(glScalef);
+  if (setting("FAULT", "box-turned") && x == 400)
+    glRotatef(5, 0, 1, 0);
+  real_glScalef(x, y, z);
 }
 
 void glTranslatef(GLfloat x, GLfloat y, GLfloat z) {
@@ -92,6 +145,8 @@ void glTranslatef(GLfloat x, GLfloat y, GLfloat z) {
     x = (GLfloat)(int)x;
     y = (GLfloat)(int)y;
   }
+  if (setting("FAULT", "drop") && frames(170, 179) && y == -100)
+    y -= 30;
   real_glTranslatef(x, y, z);
 }
 
@@ -103,6 +158,8 @@ void glBegin(GLenum mode) {
   REAL(glBegin);
   primitive = mode;
   vertices = 0;
+  if (mode == GL_LINES && setting("FAULT", "wide-lines"))
+    glLineWidth(3);
   real_glBegin(mode);
 }
 
@@ -112,6 +169,8 @@ void glVertex3d(GLdouble x, GLdouble y, GLdouble z) {
   const int n = vertices++;
   if (primitive == GL_LINES && (n == 6 || n == 7) && setting("FAULT", "box-edge"))
     return;
+  if (primitive == GL_LINES && frames(250, 254) && setting("FAULT", "no-box"))
+    return;
   real_glVertex3d(x, y, z);
 }
 
@@ -120,6 +179,13 @@ GLint gluBuild2DMipmaps(GLenum target, GLint internal, GLsizei width, GLsizei he
   static GLint (*real_gluBuild2DMipmaps)(GLenum, GLint, GLsizei, GLsizei, GLenum, GLenum,
                                          const void*);
   REAL(gluBuild2DMipmaps);
+  if (format == GL_RGB && setting("FAULT", "lose-cells")) {
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, width);
+    const GLint status =
+        real_gluBuild2DMipmaps(target, internal, width / 2, height, format, type, data);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    return status;
+  }
   if (format == GL_LUMINANCE && setting("FAULT", "grey-as-rgb"))
     return real_gluBuild2DMipmaps(target, internal, width, height / 3, GL_RGB, type, data);
   if (format == GL_RGB && setting("FAULT", "inverted")) {

@@ -1,0 +1,73 @@
+"""The check_frame figure: the checker's cost a frame at 640 x 480, against
+a floor measured in the same run: numpy reading the same frame and comparing
+it once, pixel by pixel, with a picture of the same size.
+
+Captures a whole turn of the real demo (DEMO, under the capture library
+CAPTURE, with the project's shaders from DATA and the checker's test
+photograph) on the current DISPLAY, then times each frame's check_frame and
+its floor in interleaved pairs (the order alternating, so that drift hits
+both alike), after one frame has filled what every frame shares. Prints the
+milliseconds a frame (medians) and the figure line: the median of the
+per-pair ratios, lowest and highest."""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from check import capture  # noqa: E402
+from check.frame import check_frame  # noqa: E402
+from check.photographs import PHOTOGRAPHS  # noqa: E402
+from check.scene import PROJECT_TINT, Scene  # noqa: E402
+
+TURN = 360
+# The ratio that 20 ms a frame makes against this machine's floor (0.4 ms;
+# docs/figures.md): the target the checker's cost is held to.
+TARGET = 50
+
+
+def floor(path, picture):
+    """Reads the frame with numpy and compares it once with a picture."""
+    data = np.fromfile(path, np.uint8)
+    pixels = data[len(data) - picture.size:].reshape(picture.shape)
+    return np.count_nonzero(pixels != picture)
+
+
+def main():
+    photo, args = PHOTOGRAPHS["quadrants"]
+    with tempfile.TemporaryDirectory() as scratch:
+        for name in ("vertex1.glsl", "fragment1.glsl", "vertex2.glsl", "fragment2.glsl"):
+            subprocess.run(["cp", os.path.join(os.environ["DATA"], name), scratch], check=True)
+        subprocess.run(["convert", *args, "-sampling-factor", "1x1", "-quality", "100",
+                        os.path.join(scratch, "pacific.jpg")], check=True)
+        env = capture.environment(scratch, os.environ["CAPTURE"], frames=range(1, TURN + 1), end=TURN)
+        subprocess.run([os.environ["DEMO"]], cwd=scratch, env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+        paths = [os.path.join(scratch, capture.frame_name(n)) for n in range(1, TURN + 1)]
+        first = capture.Frame(paths[0])
+        picture = np.zeros_like(first.pixels)
+        check_frame(first, Scene(1, photo, PROJECT_TINT, first.w, first.h))
+        checks, floors = [], []
+        for i, path in enumerate(paths):
+            for side in ((0, 1) if i % 2 else (1, 0)):
+                t = time.perf_counter()
+                if side:
+                    f = capture.Frame(path)
+                    check_frame(f, Scene(f.number, photo, PROJECT_TINT, f.w, f.h))
+                    checks.append(time.perf_counter() - t)
+                else:
+                    floor(path, picture)
+                    floors.append(time.perf_counter() - t)
+    ratios = sorted(c / f for c, f in zip(checks, floors))
+    print(f"check_frame: {statistics.median(checks) * 1000:.1f} ms a frame at {first.w} x {first.h} "
+          f"(median of {len(checks)}, held to 20 ms), floor {statistics.median(floors) * 1000:.2f} ms")
+    print(f"figure check_frame ratio={statistics.median(ratios):.1f} target={TARGET} "
+          f"spread={ratios[0]:.1f}-{ratios[-1]:.1f}")
+
+
+if __name__ == "__main__":
+    main()
