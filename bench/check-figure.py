@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from check import capture  # noqa: E402
 from check.frame import check_frame  # noqa: E402
 from check.photographs import PHOTOGRAPHS  # noqa: E402
+from check.run import keep_freed_memory  # noqa: E402
 from check.scene import PROJECT_TINT, Scene  # noqa: E402
 
 TURN = 360
@@ -38,6 +39,7 @@ def floor(path, picture):
 
 
 def main():
+    keep_freed_memory()  # as the run's workers do
     photo, args = PHOTOGRAPHS["quadrants"]
     with tempfile.TemporaryDirectory() as scratch:
         for name in ("vertex1.glsl", "fragment1.glsl", "vertex2.glsl", "fragment2.glsl"):

@@ -8,6 +8,8 @@
   scene.py        the scene as the demo builds it and GL draws it: matrices,
                   coverage, texture footprints
   misreadings.py  the ways a program gets the scene wrong that are named
+  look.py         a frame seen against the scene: each quad at its pixels,
+                  the box's lines, how the frame fits each outline
   frame.py        the checks of one captured frame against the scene, and
                   which object is at fault where several fail
   photographs.py  the test photographs: what they hold, how they are made

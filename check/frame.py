@@ -1,33 +1,26 @@
-"""The checks of one captured frame against the scene (scene.py).
+"""The checks of one captured frame against the scene (scene.py), as the
+frame is seen against it (look.py).
 
-A pixel is judged by coverage: the share of an object's colour that it
-holds over the black background, from 0 (nothing) to 1 (the object alone).
-Without multisampling GL covers exactly the pixels whose centres lie inside;
-with it, the samples inside, resolved into the pixel in a way GL leaves
-open. Outlines are compared where nothing else comes within 2 pixels, so
-that what lies beyond an edge is the black background. A colour is asserted
-as the range of what the quad may show there: on a textured quad, any blend
-of the texels its lookup may reach (scene.Scene.footprint); and each cell of
-the photograph as a region, whose mean no filter can move outside the mean
-of those ranges. A box edge is found where it should be and measured across.
+A colour is asserted as the range of what the quad may show there: on a
+textured quad, any blend of the texels its lookup may reach
+(scene.Scene.footprint); and each cell of the photograph and each copy of
+it as a region, whose mean no filter can move far. A box edge is found
+where it should be and measured across.
 
 Each check gives None or a Problem: what the user reads, and the evidence
 the report draws: the pixels that disagree, the place the words name, and
 the misread scene that fits, where one does. Where several checks fail, the
 pixels that another failing object drew are left out of a check (blame):
-one that then passes follows from that object and says so.
-
-What is the same in every frame of a window (the image quad, the box, the
-grids, what the texture shows where the quad does not move) is computed
-once and kept (Cache), so a frame costs what its turning quads cost."""
-from collections import OrderedDict
+one that then passes follows from that object and says so."""
 from typing import Callable, NamedTuple
 
 import numpy as np
 
 from .capture import Frame  # noqa: F401 - the checker's frames, read where they are judged
+from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, TURNING, Fit, Look, centres, channel_max,
+                   grid_points, line_green, quad_colours, scene_key)
 from .misreadings import ANGLES, COLOURS, OUTLINES
-from .scene import SNAP, Colours, quad_key
+from .scene import Colours, quad_key
 
 # Levels a channel may differ from the colour expected: three steps of a
 # 16-bit visual's 5 bits a channel (its rounding and a dither), and the
@@ -58,36 +51,9 @@ MEAN_TOLERANCE = 12
 # points or more, on every frame of a turn).
 MIN_COPY = 48
 COPY_TOLERANCE = 32
-# A pixel brighter than this in any channel holds something.
-FOREGROUND = 24
-# A channel's share of a colour is read to within a 16-bit visual's step.
-COLOUR_STEP = 8
-# Beyond this many levels in a channel, a pixel is no share of a quad's
-# colour: something else, or a colour the quad cannot show there.
-NOT_A_SHARE = 48
 # A pixel off by more than half a share, beyond a pixel from the outline,
 # is off the outline; more than this many of them fail the check.
 STRAY_PIXELS = 3
-# The coverage differences a correct frame leaves unexplained stay below
-# this. A misreading is named only when it leaves no more than a correct
-# frame would (no more than STRAY_PIXELS off, and less than this), and less
-# than half of what the scene leaves.
-CLEAR_RESIDUAL = 20
-# The quads that turn with the frame's angle.
-TURNING = ("tiled quad", "gradient quad")
-# How far from its centre a pixel's square reaches: half its diagonal, and
-# GL's snapping.
-PIXEL_REACH = 2 ** 0.5 / 2 + SNAP
-# Ways a driver resolves samples into a pixel: weights and a curve (1 / 2.2:
-# the mean of their light, gamma-correct).
-GAMMA = 1 / 2.2
-# Outlines and colours are judged where nothing else comes this near (the
-# box's lines, other quads, other outlines), in pixels.
-APART = 2
-# Around a quad's outline, the pixels judged reach this far beyond it, and
-# what is computed of it this far.
-REGION = APART + 1
-MARGIN = APART + 6
 # Colours are read every COLOUR_GRID pixels inside a quad.
 COLOUR_GRID = 3
 # Where quads overlap, every DEPTH_GRID pixels.
@@ -98,28 +64,15 @@ DEPTH_POINTS = 6
 # Misses of the box's lines and of the clear colour below this many points
 # are a dither's or a line end's.
 FEW_POINTS = 3
-# A line's pixels have their centres within this of its exact line: half a
-# pixel, and a pixel more for multisampled and smoothed lines.
-LINE_REACH = 1.5
 # A box edge is hidden where a quad lies nearer by more than rounding, in
 # window depth (0..1).
 DEPTH_APART = 1e-6
-# The box's green as a line pixel may hold it: a third of it at least (a
-# multisampled or antialiased line), and little else.
-LINE_GREEN = 80
 # Below this the window counts as clear (a 16-bit visual's dither).
 CLEAR = 10
 # An edge is missing when green lies near fewer than half of its points in view.
 EDGE_SHOWN = 0.5
-# Points along each box edge where its green is looked for.
-EDGE_POINTS = 24
-# A box edge is measured across at this many places along it, each this many
-# pixels either side of the line, away from its ends and from other edges by
-# this much; with fewer than MIN_PROFILES places clear of the quads it is not
-# measured.
-PROFILES = 40
-PROFILE_REACH = 4
-PROFILE_CLEAR = 6
+# A box edge is measured where at least this many of its places across
+# (look.PROFILES) lie clear of the quads.
 MIN_PROFILES = 6
 # A width-1 line covers at most 1 / cos(a) pixels of each column (row) it
 # crosses at an angle a to the columns' axis: one pixel (GL's diamond rule)
@@ -135,7 +88,14 @@ LINE_SLACK = 1.5
 CLASS_REACH = 32
 BLAME_REACH = 0.3
 BLAME_MARGIN = 8
-EMPTY = np.zeros(0, int)
+
+
+def rgb(c):
+    return "(" + ", ".join(str(round(v)) if v == v else "?" for v in c) + ")"
+
+
+def around(rows, cols):
+    return (int(np.median(cols)), int(np.median(rows))) if len(rows) else None
 
 
 class Problem(NamedTuple):
@@ -149,484 +109,6 @@ class Problem(NamedTuple):
     # Whether the check still fails with the pixels for which a function of
     # (rows, columns) is true left out (blame); None: it always does.
     still: Callable = None
-
-
-# ------------------------------------------------------------------ helpers
-
-
-def rgb(c):
-    return "(" + ", ".join(str(round(v)) if v == v else "?" for v in c) + ")"
-
-
-def channel_max(c):
-    """The brightest channel of colours (..., 3)."""
-    return np.maximum(np.maximum(c[..., 0], c[..., 1]), c[..., 2])
-
-
-def grow(mask, n=1):
-    """Every pixel within n of the mask, in x and in y."""
-    out = mask.copy()
-    for _ in range(n):
-        out[1:] |= out[:-1]
-        out[:-1] |= out[1:]
-        out[:, 1:] |= out[:, :-1]
-        out[:, :-1] |= out[:, 1:]
-    return out
-
-
-def band(mask):
-    """Pixels within a pixel of the mask's outline, where GL's samples decide."""
-    return grow(mask) & grow(~mask)
-
-
-def centres(scene, rows, cols):
-    """Window coordinates of pixel centres."""
-    return cols + 0.5, scene.h - rows - 0.5
-
-
-def around(rows, cols):
-    return (int(np.median(cols)), int(np.median(rows))) if len(rows) else None
-
-
-def line_green(c):
-    """Pixels (..., 3) that hold at least a third of the box's green."""
-    return (c[..., 1] >= LINE_GREEN) & (c[..., 0] <= c[..., 1] / 2) & (c[..., 2] <= c[..., 1] / 2)
-
-
-class Cache:
-    """What is computed once per window, quad or photograph: the most
-    recently used few, by key."""
-
-    def __init__(self, size):
-        self.size, self.kept = size, OrderedDict()
-
-    def get(self, key, make):
-        if key in self.kept:
-            self.kept.move_to_end(key)
-            return self.kept[key]
-        value = self.kept[key] = make()
-        while len(self.kept) > self.size:
-            self.kept.popitem(last=False)
-        return value
-
-
-CACHE = Cache(64)
-
-
-def scene_key(scene):
-    return scene.w, scene.h
-
-
-# ------------------------------------------------- each quad at its pixels
-
-
-class Patch(NamedTuple):
-    """A quad at the pixel centres of a box around it (MARGIN beyond its
-    corners): how far each lies inside its outline, whether it covers it
-    and its window depth there, and the pixels near it."""
-    box: tuple  # rows, columns: two slices of the frame
-    inside: np.ndarray
-    covers: np.ndarray
-    depth: np.ndarray  # infinite where it does not cover
-    near: np.ndarray  # within APART of what it covers
-    wide: np.ndarray  # within REGION of it
-    band: np.ndarray  # within 1 of its outline
-    rim: np.ndarray  # within 2 of its outline
-
-
-def make_patch(scene, quad):
-    box = scene.box_around([quad], MARGIN)
-    inside = scene.inside_box(quad, box)
-    covers = inside >= 0
-    depth = np.full(covers.shape, np.inf, np.float32)
-    plane = scene.depth_plane(quad)
-    if plane is not None and covers.any():
-        x = np.arange(box[1].start, box[1].stop, dtype=np.float32) + 0.5
-        y = scene.h - np.arange(box[0].start, box[0].stop, dtype=np.float32) - 0.5
-        depth = np.where(covers, plane[0] + plane[1] * x[None, :] + plane[2] * y[:, None], np.inf).astype(np.float32)
-    edge = band(covers)
-    return Patch(box, inside, covers, depth, grow(covers, APART), grow(covers, REGION), edge, grow(edge))
-
-
-def patch(scene, quad):
-    return CACHE.get(("patch", scene_key(scene), quad_key(quad)), lambda: make_patch(scene, quad))
-
-
-def paste(shape, patches, field, base=None):
-    """A frame-sized mask: `base` or nothing, and each patch's `field`."""
-    out = np.zeros(shape, bool) if base is None else base.copy()
-    for p in patches:
-        out[p.box] |= getattr(p, field)
-    return out
-
-
-# ------------------------------------------------------------- the box
-
-
-class BoxEdge(NamedTuple):
-    name: str
-    ends: np.ndarray  # window x, y of its two ends (2 x 2)
-    cols: np.ndarray  # EDGE_POINTS points along it, within the frame
-    rows: np.ndarray
-    depth: np.ndarray
-    around: np.ndarray  # the 3 x 3 pixels around each point: [point, pixel] flat indices
-    allowed: float  # the pixels of a column (row) a width-1 line covers at most
-    profiles: np.ndarray  # places measured across it: [place, pixel] flat indices of the frame
-
-
-class BoxLines(NamedTuple):
-    lines: np.ndarray  # pixels whose centres lie within LINE_REACH of an edge
-    apart: np.ndarray  # within APART of those
-    edges: list  # BoxEdge
-
-
-def line_mask(scene, segments, d):
-    """Pixels whose centres lie within d of the segments (window points)."""
-    out = np.zeros((scene.h, scene.w), bool)
-    for (x0, y0), (x1, y1) in segments:
-        c0, c1 = (int(np.clip(v, 0, scene.w)) for v in (min(x0, x1) - d, max(x0, x1) + d + 1))
-        r0, r1 = (int(np.clip(scene.h - v, 0, scene.h)) for v in (max(y0, y1) + d + 1, min(y0, y1) - d))
-        x, y = np.meshgrid(np.arange(c0, c1) + 0.5, scene.h - np.arange(r0, r1) - 0.5)
-        dx, dy = x1 - x0, y1 - y0
-        t = np.clip(((x - x0) * dx + (y - y0) * dy) / max(dx * dx + dy * dy, 1e-9), 0, 1)
-        out[r0:r1, c0:c1] |= np.hypot(x - x0 - t * dx, y - y0 - t * dy) <= d
-    return out
-
-
-def make_box_lines(scene):
-    s = scene
-    ends = [s.window(s.BOX, [a, b]) for _, a, b in s.box()]
-    segments = [e[:, :2] for e in ends]
-    lines = line_mask(s, segments, LINE_REACH)
-    edges = []
-    for k, (name, a, b) in enumerate(s.box()):
-        t = (np.arange(EDGE_POINTS) + 0.5) / EDGE_POINTS
-        x, y, depth = s.window(s.BOX, np.outer(1 - t, a) + np.outer(t, b)).T
-        c, r = x.astype(int), (s.h - y).astype(int)
-        shown = (c >= 1) & (c < s.w - 1) & (r >= 1) & (r < s.h - 1)
-        others = line_mask(s, segments[:k] + segments[k + 1:], LINE_REACH + 1)
-        c, r = c[shown], r[shown]
-        near = [np.clip(r + dr, 0, s.h - 1) * s.w + np.clip(c + dc, 0, s.w - 1) for dr in (-1, 0, 1) for dc in (-1, 0, 1)]
-        edges.append(BoxEdge(name, segments[k], c, r, depth[shown], np.stack(near, axis=1).reshape(-1, 9),
-                             *profiles(s, segments[k], others)))
-    return BoxLines(lines, grow(lines, APART), edges)
-
-
-def profiles(scene, ends, others):
-    """Places across an edge: at each, the pixels of one column (for an edge
-    that runs more across than up) or row within PROFILE_REACH of the line,
-    clear of the frame's border, the edge's ends and the other edges."""
-    (x0, y0), (x1, y1) = ends
-    across = abs(x1 - x0) >= abs(y1 - y0)
-    slope = (y1 - y0) / (x1 - x0) if across else (x1 - x0) / (y1 - y0)
-    allowed = float(np.hypot(1, slope)) if np.isfinite(slope) else 1.0
-    length = np.hypot(x1 - x0, y1 - y0)
-    out = []
-    if not np.isfinite(length) or length < 4 * PROFILE_CLEAR:
-        return allowed, np.zeros((0, 2 * PROFILE_REACH + 1), int)
-    for t in np.linspace(PROFILE_CLEAR / length, 1 - PROFILE_CLEAR / length, PROFILES):
-        x, y = x0 + t * (x1 - x0), y0 + t * (y1 - y0)
-        offsets = np.arange(-PROFILE_REACH, PROFILE_REACH + 1)
-        if across:
-            col = int(x)
-            line_y = y0 + (col + 0.5 - x0) * slope
-            rows = int(scene.h - line_y) + offsets
-            cols = np.full(len(rows), col)
-        else:
-            row = int(scene.h - y)
-            line_x = x0 + (scene.h - row - 0.5 - y0) * slope
-            cols = int(line_x) + offsets
-            rows = np.full(len(cols), row)
-        if rows.min() < 0 or cols.min() < 0 or rows.max() >= scene.h or cols.max() >= scene.w:
-            continue
-        if others[rows, cols].any():
-            continue
-        out.append(rows * scene.w + cols)
-    return allowed, np.array(out, int).reshape(-1, 2 * PROFILE_REACH + 1)
-
-
-def box_lines(scene):
-    return CACHE.get(("box", scene_key(scene)), lambda: make_box_lines(scene))
-
-
-def grid_points(scene, step):
-    """Points every `step` pixels: (rows, columns)."""
-    return CACHE.get(("grid", scene_key(scene), step),
-                     lambda: tuple(g.ravel() for g in np.mgrid[:scene.h:step, :scene.w:step]))
-
-
-# ------------------------------------------------------------- one frame
-
-
-class Look:
-    """One frame against one scene: each quad at its pixels, what is in
-    front, the box's lines, and where each kind of check may look."""
-
-    def __init__(self, frame, scene):
-        self.frame, self.scene = frame, scene
-        self.pixels = frame.pixels
-        self.flat_pixels = frame.pixels.reshape(-1, 3)
-        self.lit = channel_max(frame.pixels) > FOREGROUND
-        shape = (scene.h, scene.w)
-        self.names = list(scene.quads)
-        self.patches = {n: patch(scene, q) for n, q in scene.quads.items()}
-        self.box = box_lines(scene)
-        # The quad in front at each pixel (its place in drawing order, from 1)
-        # and its depth.
-        self.front = np.zeros(shape, np.int8)
-        self.depth = np.full(shape, np.inf, np.float32)
-        for i, name in enumerate(self.names, 1):
-            p = self.patches[name]
-            depth, front = self.depth[p.box], self.front[p.box]
-            nearer = p.depth < depth
-            depth[nearer], front[nearer] = p.depth[nearer], i
-        self.lines = self.box.lines
-        self.near_quads = paste(shape, self.patches.values(), "wide")
-        self.clear = ~(self.near_quads | self.box.apart)
-        self.edges = paste(shape, self.patches.values(), "rim", self.lines)
-        self.near_bits = np.zeros(shape, np.uint8)
-        for i, name in enumerate(self.names):
-            p = self.patches[name]
-            self.near_bits[p.box] |= p.near.astype(np.uint8) << i
-        self.fits = self.outlines()
-
-    def code(self, name):
-        return self.names.index(name) + 1
-
-    def got(self, rows, cols):
-        return self.pixels[rows, cols].astype(np.float32)
-
-    # ----------------------------------------------------------- outlines
-
-    def outline_cases(self, name, misreadings):
-        """The quad in the scene and in each of the misreadings, on the
-        pixels around all of them: {misreading (None: the scene): Case}."""
-        scenes = {None: self.scene, **{m: m.scene(self.scene) for m in misreadings}}
-        key = ("outline", scene_key(self.scene), tuple(self.frame.positions),
-               tuple(quad_key(s.quads[name]) for s in scenes.values()), self.scene.texture.key)
-        shape = CACHE.get(key, lambda: outline_shape(self.scene, name, scenes, self.frame.positions, self.lines))
-        # Not within APART of anything else.
-        others = sum(1 << i for i, n in enumerate(self.names) if n != name)
-        keep = shape.region & ((self.near_bits[shape.box] & others) == 0)
-        lit = self.lit[shape.box]
-        # Away from every outline a lit pixel is the quad or not at all; the
-        # share of its colour counts near an outline, and where a pixel that
-        # some reading covers is dark (the quad may be dark there).
-        deep = keep & ~shape.near
-        dark_r, dark_c = np.nonzero(deep & ~lit & shape.covered)
-        deep_lit = deep & lit
-        near = keep[shape.near_rows, shape.near_cols]
-        rows = np.concatenate([shape.near_rows[near], dark_r]) + shape.box[0].start
-        cols = np.concatenate([shape.near_cols[near], dark_c]) + shape.box[1].start
-        got = self.flat_pixels[rows * self.scene.w + cols].astype(np.float32)
-        lit_share = np.concatenate([lit[shape.near_rows[near], shape.near_cols[near]], np.zeros(len(dark_r), bool)])
-        lit_share = lit_share.astype(np.float32)
-        weigh = np.concatenate([shape.edge[near], np.zeros(len(dark_r), bool)]) | (lit_share == 0)
-        cases = {}
-        for how, r in shape.readings.items():
-            colours = r.edge_colours
-            index = np.concatenate([shape.edge_index[near], np.full(len(dark_r), -1)])[weigh]
-            lo, hi, dim = (np.empty((len(index), 3)), np.empty((len(index), 3)), np.empty(len(index)))
-            known = index >= 0
-            lo[known], hi[known], dim[known] = (v[index[known]] for v in colours)
-            if not known.all():  # dark pixels, away from the edge: what the quad may show there
-                lo[~known], hi[~known], dim[~known] = quad_colours(r.scene, r.quad, rows[weigh][~known],
-                                                                   cols[weigh][~known])
-            least, most = lit_share.copy(), lit_share.copy()
-            least[weigh], most[weigh] = coverage(got[weigh], Colours(lo, hi, dim), lit_share[weigh])
-            on = np.concatenate([r.on[near], np.zeros(len(dark_r), bool)])
-            taken = r.on_index[near][r.on[near]]
-            out_r, out_c = np.nonzero(deep_lit & ~r.inside_map)
-            cases[how] = Case(rows, cols, least, most,
-                              np.concatenate([r.inside[near], r.inside_map[dark_r, dark_c]]), on,
-                              r.sure[:, taken], r.maybe[:, taken],
-                              np.concatenate([r.distance[near], r.distance_map[dark_r, dark_c]]),
-                              out_r + shape.box[0].start, out_c + shape.box[1].start, r.distance_map[out_r, out_c])
-        return cases
-
-    def outlines(self):
-        """How the frame fits each quad's outline in the scene and in each
-        misreading: {name: {misreading (None: the scene): Fit}}, with the
-        samples resolved into pixels as explains the frame best: GL leaves
-        the resolve open, so the mean of the samples (of the colour values
-        or, gamma-correct, of the light) and each sample alone are tried,
-        each quad taking whichever reading fits it best, and the one that
-        explains the most quads is taken (a quad drawn wrong explains none). The misreadings are
-        tried only where the scene leaves enough unexplained for one to be
-        named (better_reading), here or in the angle of the two turning
-        quads; a frame the scene explains has only the scene's fits."""
-        fits = self.fits_of({name: self.outline_cases(name, ()) for name in OUTLINES})
-        residual = {name: f[None].residual for name, f in fits.items()}
-        if max(residual.values()) < CLEAR_RESIDUAL and sum(residual[n] for n in TURNING) < CLEAR_RESIDUAL:
-            return fits
-        return self.fits_of({name: self.outline_cases(name, OUTLINES[name]) for name in OUTLINES})
-
-    def fits_of(self, cases):
-        n = len(self.frame.positions)
-        options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
-        if n > 1:  # the resolve that explains the most quads, then the most of them
-            def unexplained(o):
-                left = [min(outside(c, o).sum() for c in by_reading.values()) for by_reading in cases.values()]
-                return sum(r >= CLEAR_RESIDUAL for r in left), sum(left)
-            best = min(options, key=unexplained)
-        else:
-            best = options[0]
-        fits = {}
-        for name, by_reading in cases.items():
-            fits[name] = {}
-            for how, c in by_reading.items():
-                miss = outside(c, best)
-                off = miss > 0.5
-                stray = off & ~c.on
-                deep = len(c.deep_rows)  # lit, outside: a stray each
-                fits[name][how] = Fit(int(stray.sum()) + deep, float(miss.sum()) + deep,
-                                      np.concatenate([c.rows[stray], c.deep_rows]),
-                                      np.concatenate([c.cols[stray], c.deep_cols]),
-                                      np.concatenate([~c.inside[stray], np.ones(deep, bool)]),
-                                      np.concatenate([c.distance[stray], c.deep_distance]),
-                                      np.concatenate([c.rows[off], c.deep_rows]),
-                                      np.concatenate([c.cols[off], c.deep_cols]),
-                                      np.concatenate([c.rows, c.deep_rows]), np.concatenate([c.cols, c.deep_cols]),
-                                      np.concatenate([miss, np.ones(deep, np.float32)]))
-        return fits
-
-
-class Reading(NamedTuple):
-    """One reading of a quad on the pixels of an outline's region: over the
-    region's box, and at the pixels near an outline."""
-    scene: object
-    quad: object
-    inside_map: np.ndarray  # the pixel centre lies inside the outline, over the box
-    distance_map: np.ndarray  # how far inside (pixels; negative outside), over the box
-    inside: np.ndarray  # the same, at the pixels near an outline
-    distance: np.ndarray
-    on: np.ndarray  # within a pixel of the outline, where the samples decide
-    on_index: np.ndarray  # each pixel's place among those on it
-    sure: np.ndarray  # there, the samples surely in, and maybe in: [sample, pixel on]
-    maybe: np.ndarray
-    edge_colours: Colours  # what it may show at the pixels within 2 of an outline
-
-
-class OutlineShape(NamedTuple):
-    """The pixels around a quad's outline in all its readings, and each
-    reading there: what is the same in every frame where the quads are."""
-    box: tuple  # rows, columns: two slices of the frame
-    region: np.ndarray  # the pixels judged, over the box: within REGION of an outline, off the box's lines
-    covered: np.ndarray  # some reading covers it, over the box
-    near: np.ndarray  # within 2 of some reading's outline, or where its samples decide, over the box
-    near_rows: np.ndarray  # those, in the box
-    near_cols: np.ndarray
-    edge: np.ndarray  # of those, the ones within 2 of some reading's outline
-    edge_index: np.ndarray  # each one's place among those, or -1
-    readings: dict  # misreading (None: the scene): Reading
-
-
-def quad_colours(scene, quad, rows, cols):
-    """What a quad may show at pixels: a textured one what its footprint
-    allows; the gradient either diagonal's blend."""
-    x, y = centres(scene, rows, cols)
-    if quad.repeats:
-        return scene.colours(quad, x, y)
-    one, other = scene.blends(quad, x, y)
-    return Colours(np.minimum(one, other), np.maximum(one, other), np.minimum(one.sum(axis=-1), other.sum(axis=-1)))
-
-
-def outline_shape(scene, name, scenes, positions, lines):
-    if len(scenes) == 1:  # the scene alone: its patch holds most of it
-        p = patch(scene, scene.quads[name])
-        box, distance, covers, covered = p.box, {None: p.inside}, {None: p.covers}, p.covers
-        region, edge_map = p.wide & ~grow(lines[box], 1), p.rim
-        on_maps = {None: p.band | (abs(p.inside) < PIXEL_REACH)}
-    else:
-        box = scene.box_around([s.quads[name] for s in scenes.values()], MARGIN)  # room for the region
-        distance = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
-        covers = {how: d >= 0 for how, d in distance.items()}
-        covered = np.logical_or.reduce(list(covers.values()))
-        # Beyond the outlines by more than APART, away from the box's lines.
-        region = grow(covered, REGION) & ~grow(lines[box], 1)
-        edge_map = np.logical_or.reduce([grow(band(v)) for v in covers.values()])
-        # The samples decide within a pixel of the outline, and where a
-        # pixel's square meets it (the tip of a sliver that misses every
-        # pixel centre).
-        on_maps = {how: band(covers[how]) | (abs(d) < PIXEL_REACH) for how, d in distance.items()}
-    near = region & np.logical_or.reduce([edge_map, *on_maps.values()])
-    r, c = np.nonzero(near)
-    rows, cols = r + box[0].start, c + box[1].start
-    edge = edge_map[r, c]
-    edge_index = np.where(edge, np.cumsum(edge) - 1, -1)
-    readings = {}
-    for how, s in scenes.items():
-        q = s.quads[name]
-        on = on_maps[how][r, c]
-        sure, maybe = s.samples(q, rows[on], cols[on], positions)
-        readings[how] = Reading(s, q, covers[how], distance[how], covers[how][r, c], distance[how][r, c], on,
-                                np.cumsum(on) - 1, sure, maybe, Colours(*quad_colours(s, q, rows[edge], cols[edge])))
-    return OutlineShape(box, region, covered, near, r, c, edge, edge_index, readings)
-
-
-def coverage(got, colours, lit):
-    """The share of a quad's colour that pixels `got` (n x 3) hold over black,
-    where the quad may show `colours` (scene.Colours): the least and
-    the most share, two arrays. Its most in a channel bounds the share from
-    below; its least in a channel, and the least of the channels' sum, from
-    above. A dark colour tells little; a pixel that is no share of any
-    colour the quad may show holds something else, and counts as `lit`."""
-    lo, hi, dim = colours
-
-    def share(step):
-        with np.errstate(divide="ignore", invalid="ignore"):
-            least = channel_max(np.where(hi > FOREGROUND, (got - step) / hi, 0))
-            most = np.minimum(-channel_max(-np.where(lo > FOREGROUND, (got + step) / lo, np.inf)),
-                              np.where(dim > FOREGROUND, (got + step).sum(axis=-1) / dim, np.inf))
-        return np.clip(least, 0, 1), np.clip(most, 0, 1)
-    least, most = share(COLOUR_STEP)
-    loose_least, loose_most = share(NOT_A_SHARE)
-    other = (loose_least > loose_most) | (channel_max(got - hi) > NOT_A_SHARE)
-    least, most = np.minimum(least, most), np.maximum(least, most)
-    return np.where(other, lit, least), np.where(other, lit, most)
-
-
-class Fit(NamedTuple):
-    """How a frame fits one quad's outline in one reading of the scene."""
-    stray: int  # pixels off by more than half beyond a pixel of the outline
-    residual: float  # the coverage differences, summed
-    rows: np.ndarray  # where the stray pixels lie
-    cols: np.ndarray
-    outside: np.ndarray  # whether each lies outside the outline
-    distance: np.ndarray  # how far inside the outline each lies (negative outside)
-    off_rows: np.ndarray  # every pixel off by more than half, the outline's band included
-    off_cols: np.ndarray
-    # Every pixel judged and how far it lies off (for blame: the residual
-    # without some of them).
-    all_rows: np.ndarray = EMPTY
-    all_cols: np.ndarray = EMPTY
-    miss: np.ndarray = EMPTY
-
-
-class Case(NamedTuple):
-    """One quad in one reading of the scene, on the pixels around it."""
-    rows: np.ndarray
-    cols: np.ndarray
-    least: np.ndarray  # the coverage found: at least, at most
-    most: np.ndarray
-    inside: np.ndarray  # the pixel centre lies inside the outline
-    on: np.ndarray  # within a pixel of the outline, where the samples decide
-    sure: np.ndarray  # there, the samples surely in, and maybe in: [sample, pixel on]
-    maybe: np.ndarray
-    distance: np.ndarray  # how far inside the outline (pixels)
-    deep_rows: np.ndarray  # lit pixels outside the outline, away from every outline
-    deep_cols: np.ndarray
-    deep_distance: np.ndarray
-
-
-def outside(case, resolve):
-    """How far the coverage found lies outside what GL may cover, with the
-    samples resolved by (weights, curve)."""
-    weights, curve = resolve
-    lo, hi = case.inside.astype(np.float32), case.inside.astype(np.float32)
-    w = np.asarray(weights, np.float32)
-    lo[case.on], hi[case.on] = (w @ case.sure) ** curve, (w @ case.maybe) ** curve
-    return np.maximum(0, np.maximum(lo - case.most, case.least - hi))
 
 
 # ------------------------------------------------------------------ outlines
@@ -1034,8 +516,16 @@ def not_black(pixels):
 
 
 def check_clear(look):
+    """Black where nothing is drawn; what is there is named by the object in
+    whose colours, and within whose reach, most of it lies."""
     miss = background_misses(look, not_black)
-    return miss and miss._replace(says=f"not black where nothing is drawn: {miss.says}")
+    if not miss:
+        return None
+    b = Blame(look)
+    drawn = {o: b.drew(o, miss.rows, miss.cols, astray=True).sum() for o in OBJECTS}
+    whose = max(drawn, key=drawn.get)
+    said = f", in the {whose}'s colours beside it" if drawn[whose] * 2 > len(miss.rows) else ""
+    return miss._replace(says=f"not black where nothing is drawn: {miss.says}{said}")
 
 
 def expected(scene, names, rows, cols):
@@ -1107,8 +597,10 @@ CHECKS = (
     ("scene: depth test", check_depth),
     ("scene: frame N drawn at N degrees, the first at 1", check_angle),
 )
-ANGLE = CHECKS[-1][0]
-# The object each check judges, and what a line that follows from it names.
+ANGLE, CLEAR_CHECK = CHECKS[-1][0], CHECKS[7][0]
+# The objects; the object each check judges; and what a line that follows
+# from a check names.
+OBJECTS = ("tiled quad", "gradient quad", "image quad", "wire box")
 OBJECT = {name: name.split(":")[0] if not name.startswith("scene") else None for name, _ in CHECKS}
 CAUSE = {CHECKS[0][0]: "the tiled quad's outline", CHECKS[1][0]: "the tiled quad's colours",
          CHECKS[2][0]: "the gradient quad's outline", CHECKS[3][0]: "the gradient quad's colours",
@@ -1120,7 +612,7 @@ CAUSE = {CHECKS[0][0]: "the tiled quad's outline", CHECKS[1][0]: "the tiled quad
 # ------------------------------------------------------------------- blame
 
 
-def blend_samples(colours, steps=8):
+def blend_samples(colours, steps=12):
     """Colours every blend of `colours` and black may take, on a grid of
     weights 1 / steps apart: (n, 3)."""
     points = np.vstack([np.zeros((1, 3)), np.asarray(colours, float)])
@@ -1167,29 +659,40 @@ class Blame:
             fits[np.nonzero(test)[0]] = (d <= CLASS_REACH)[index.ravel()]
         return fits
 
-    def drew(self, obj, rows, cols):
+    def drew(self, obj, rows, cols, astray=False):
+        """Whether the object may have drawn each pixel: in its colours, where
+        it may reach. A quad whose outline fails reaches a share of its size
+        beyond it, and anything inside it may show (it may be missing there);
+        one whose outline holds reaches only where it is drawn, whatever its
+        colours, unless the pixels are `astray` (where nothing is drawn: its
+        colours there say it strayed, though its outline's narrow band did
+        not see it); the box reaches anywhere."""
         look = self.look
         fits = self.shows(obj, rows, cols)
         if obj == "wire box":
             return fits
         quad = look.scene.quads[obj]
+        if obj not in self.misplaced and not astray:
+            p = look.patches[obj]
+            r, c = rows - p.box[0].start, cols - p.box[1].start
+            within = (r >= 0) & (c >= 0) & (r < p.near.shape[0]) & (c < p.near.shape[1])
+            drawn = np.zeros(len(rows), bool)
+            drawn[within] = p.near[r[within], c[within]]
+            return fits & drawn & (look.front[rows, cols] == look.code(obj))
         corners = look.scene.corners(quad)
         x, y = centres(look.scene, rows, cols)
         size = max(np.ptp(corners[:, 0]), np.ptp(corners[:, 1])) if np.isfinite(corners).all() else 0
         reach = max(BLAME_MARGIN, BLAME_REACH * size)
         near = ((x >= corners[:, 0].min() - reach) & (x <= corners[:, 0].max() + reach) &
                 (y >= corners[:, 1].min() - reach) & (y <= corners[:, 1].max() + reach))
-        fits &= near
-        if obj in self.misplaced:
-            fits |= look.scene.inside(quad, x, y) >= -1
-        return fits
+        return (fits & near) | (look.scene.inside(quad, x, y) >= -1)
 
-    def left_out(self, objects, own):
+    def left_out(self, objects, own, astray=False):
         """A function of (rows, columns): the pixels some of the objects, but
         not `own`, may have drawn."""
         objects = [o for o in objects if o != own]
         return lambda rows, cols: np.logical_or.reduce(
-            [self.drew(o, rows, cols) for o in objects] + [np.zeros(len(rows), bool)])
+            [self.drew(o, rows, cols, astray) for o in objects] + [np.zeros(len(rows), bool)])
 
 def blame(look, results):
     """Where several checks fail: the failing checks whose pixels another
@@ -1207,7 +710,7 @@ def blame(look, results):
 
     def stands(name, among):
         still = failing[name].problem.still
-        return still is None or still(b.left_out(among, OBJECT[name]))
+        return still is None or still(b.left_out(among, OBJECT[name], name == CLEAR_CHECK))
     primary = [n for n in open_ if stands(n, objects)]
     if not primary and open_:  # each explained by another: the first object's own check
         primary = [next((n for n in open_ if OBJECT[n]), open_[0])]
@@ -1222,7 +725,7 @@ def blame(look, results):
             primary.append(n)
             continue
         p = failing[n].problem
-        weights = {o: b.drew(o, p.rows, p.cols).sum() for o in causes if o != OBJECT[n]}
+        weights = {o: b.drew(o, p.rows, p.cols, n == CLEAR_CHECK).sum() for o in causes if o != OBJECT[n]}
         follows[n] = causes[max(weights, key=weights.get)] if weights else primary[0]
     out = []
     for r in results:

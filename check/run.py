@@ -100,11 +100,15 @@ def frames_words(numbers):
 
 
 def worker():
-    """A worker leaves Ctrl-C to the run, which stops it; and keeps the
-    memory a frame freed for the next (glibc returns large blocks to the
-    system at once, and every frame would take the kernel's page faults
-    anew)."""
+    """A worker leaves Ctrl-C to the run, which stops it."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    keep_freed_memory()
+
+
+def keep_freed_memory():
+    """Keeps the memory a frame freed for the next: glibc returns large
+    blocks to the system at once, and every frame would take the kernel's
+    page faults anew."""
     try:
         libc = ctypes.CDLL(None)
         libc.mallopt(-3, 64 << 20)  # M_MMAP_THRESHOLD
@@ -117,16 +121,15 @@ def interrupt(*_):
     raise Interrupted()
 
 
-def judge(path, tint, photo, texture=None, keep=True):
-    """A worker's part: one frame judged, [frame.Result], or why it is no
-    evidence. Removes the frame unless it is to be kept."""
+def judge(path, tint, photo):
+    """A worker's part: one frame of a turn (the test photograph `photo`,
+    the shaders' `tint`) judged: (its number, why it is no evidence or None,
+    [frame.Result] or None)."""
     f = Frame(path)
     why = f.unsettled()
     results = None
     if not why:
-        scene = Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h,
-                      texture=texture and PHOTOGRAPHS[texture][0])
-        results = check_frame(f, scene)
+        results = check_frame(f, Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h))
     return f.number, why, results
 
 
@@ -285,9 +288,9 @@ class Run:
     def sweep(self, label, folder, tint, photo, numbers, extra=()):
         """Judges the frames `numbers` in worker processes as the running
         demo writes them, in order; removes each once judged (or moves it
-        to frames/ with --keep). Returns {number: (why unsettled, results)}
-        and the frames kept for pictures, by number. Frames in `extra` are
-        judged only where their angle was not."""
+        to frames/ with --keep). Frames in `extra` are judged only where
+        their angle was not. Returns {number: (why unsettled, [Result])},
+        the frames kept for pictures by number, and a Tally of each check."""
         judged, kept, pending, tallies = {}, {}, deque(), {}
         wanted = list(numbers) + list(extra)
         kept_dir = os.path.join(folder, "frames")
@@ -299,7 +302,7 @@ class Run:
                 n = wanted[i]
                 path = os.path.join(folder, capture.frame_name(n))
                 angle = n % TURN or TURN
-                if n in extra and any(judged.get(a, (True,))[0] is None for a in (angle,)):
+                if n in extra and judged.get(angle, ("not judged",))[0] is None:
                     pending.append((n, None))  # its angle was judged: not needed
                 else:
                     if self.pool is None:
