@@ -466,7 +466,7 @@ def check_box(look):
     """Each of the 12 edges is green where it shows (away from the quads,
     the depth test's business) and no wider than a width-1 line; no green
     line where the box has none."""
-    flat = look.pixels.reshape(-1, 3)
+    flat = look.flat_pixels
     for e in look.box.edges:
         shown = ~look.near_quads[e.rows, e.cols]
         green = near_green(look, e.around[shown])
@@ -491,8 +491,6 @@ def check_box(look):
                            f"{e.allowed:.1f}", rows, cols, around(rows, cols))
     stray = background_misses(look, line_green)
     return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}")
-
-
 
 
 def background_misses(look, wrong):

@@ -121,7 +121,7 @@ def interrupt(*_):
     raise Interrupted()
 
 
-def judge(path, tint, photo):
+def judge_frame(path, tint, photo):
     """A worker's part: one frame of a turn (the test photograph `photo`,
     the shaders' `tint`) judged: (its number, why it is no evidence or None,
     [frame.Result] or None)."""
@@ -166,7 +166,7 @@ class Run:
         warmed what every frame of its window shares (caught in frame.CACHE),
         so that they start with it."""
         try:
-            judge(path, tint, photo)
+            judge_frame(path, tint, photo)
         except Exception:  # noqa: BLE001 - the worker judging it will say
             pass
         self.pool = multiprocessing.get_context("fork").Pool(os.cpu_count() or 2, initializer=worker)
@@ -307,7 +307,7 @@ class Run:
                 else:
                     if self.pool is None:
                         self.workers(path, tint, photo)
-                    pending.append((n, self.pool.apply_async(judge, (path, tint, photo))))
+                    pending.append((n, self.pool.apply_async(judge_frame, (path, tint, photo))))
                 i += 1
             while pending and (pending[0][1] is None or pending[0][1].ready()):
                 n, job = pending.popleft()
