@@ -77,7 +77,6 @@ figure first_frame_big 1.2 "$work/start_big"
 figure frame 0.2 "$work/fps"
 figure memory_big 2.0 "$work/memory_big"
 
-# The checker's cost a frame, on the same Xvfb: the system's Python has numpy.
-python=python3
-$python -c 'import numpy, PIL' 2>/dev/null || python=/usr/bin/python3
+# The checker's cost a frame, on the same Xvfb.
+. "$(dirname "$0")/../scripts/lib/python.sh"
 $python "$(dirname "$0")/check-figure.py"

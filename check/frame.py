@@ -311,24 +311,35 @@ def group_means(index, n, known, *values):
                           for v in values))
 
 
+def regions_off(points, index, known, counts, mean, lo, hi, least, tolerance):
+    """The regions (index of the known points) of at least `least` points
+    whose mean lies further than `tolerance` outside [lo, hi], all per
+    region: None, or the regions off, the worst, and the points of those
+    off, the worst's points and its place."""
+    with np.errstate(invalid="ignore"):
+        gap = np.maximum(lo - mean, mean - hi).max(axis=1)
+    off = (counts >= least) & (gap > tolerance)
+    if not off.any():
+        return None
+    worst = int(np.argmax(np.where(off, gap, -np.inf)))
+    in_off = known & off[np.maximum(index, 0)]
+    member = known & (index == worst)
+    return off, worst, in_off, member, around(points.rows[member], points.cols[member])
+
+
 def cells_off(got, points):
     """The cells of the photograph whose mean over their points lies outside
     the mean of what the points may show: (rows, columns of their points,
-    words for the first, the place named), or None."""
+    words for the first, the place named, how many), or None."""
     known = (points.cells >= 0) & finite_rows(points.want.lo) & finite_rows(points.want.hi)
     if known.sum() < MIN_REGION:
         return None
     counts, mean, lo, hi = group_means(points.cells, points.n_cells, known, got, points.want.lo, points.want.hi)
-    with np.errstate(invalid="ignore"):
-        gap = np.maximum(lo - mean, mean - hi).max(axis=1)
-    off = (counts >= MIN_REGION) & (gap > MEAN_TOLERANCE)
-    if not off.any():
+    found = regions_off(points, points.cells, known, counts, mean, lo, hi, MIN_REGION, MEAN_TOLERANCE)
+    if found is None:
         return None
-    worst = int(np.argmax(np.where(off, gap, -np.inf)))
-    in_off = known & off[np.maximum(points.cells, 0)]
-    member = known & (points.cells == worst)
+    off, worst, in_off, member, at = found
     colour = points.cell_colour[np.argmax(member)]
-    at = around(points.rows[member], points.cols[member])
     says = (f"{off.sum()} of its photograph's cells off: the cell of {rgb(colour)} averages "
             f"{rgb(mean[worst])} over {counts[worst]} points around ({at[0]}, {at[1]}), "
             f"expected {rgb_range(np.round(lo[worst]), np.round(hi[worst]))}")
@@ -338,22 +349,17 @@ def cells_off(got, points):
 def copies_off(got, points):
     """The copies of the photograph whose mean lies off the photograph's own
     at their points, sharp or blurred: (rows, columns of their points,
-    words, the place named), or None."""
+    words, the place named, how many), or None."""
     known = points.copies >= 0
     if known.sum() < MIN_COPY:
         return None
     counts, mean, *models = group_means(points.copies, points.n_copies, known, got, points.cell_colour,
                                         *points.blurred)
     lo, hi = np.minimum.reduce(models), np.maximum.reduce(models)
-    with np.errstate(invalid="ignore"):
-        gap = np.maximum(lo - mean, mean - hi).max(axis=1)
-    off = (counts >= MIN_COPY) & (gap > COPY_TOLERANCE)
-    if not off.any():
+    found = regions_off(points, points.copies, known, counts, mean, lo, hi, MIN_COPY, COPY_TOLERANCE)
+    if found is None:
         return None
-    worst = int(np.argmax(np.where(off, gap, -1)))
-    in_off = known & off[np.maximum(points.copies, 0)]
-    member = known & (points.copies == worst)
-    at = around(points.rows[member], points.cols[member])
+    off, worst, in_off, member, at = found
     says = (f"{off.sum()} of its {points.n_copies} copies of the photograph off: one averages {rgb(mean[worst])} "
             f"over {counts[worst]} points around ({at[0]}, {at[1]}), where the photograph averages "
             f"{rgb_range(np.round(lo[worst]), np.round(hi[worst]))} there, sharp or blurred")

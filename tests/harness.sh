@@ -9,11 +9,7 @@ export MESA_SHADER_CACHE_DISABLE=true
 # for GL processes, everything else still applies under the sanitizers.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
-# The frame checker needs numpy, its report Pillow: the system's Python has
-# them where another python3 (a virtual environment, pyenv) comes first on
-# the PATH.
-python=python3
-$python -c 'import numpy, PIL' 2>/dev/null || python=/usr/bin/python3
+. "$(dirname "$0")/../../scripts/lib/python.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/demo-test.XXXXXX")
 xvfb_pid=""
