@@ -43,7 +43,8 @@
  * CAPTURE_SECONDS seconds after the first swap, whichever comes first.
  *
  * Ending so, it prints its peak resident memory ("peak_rss_kb=K") on stderr.
- * With CAPTURE_DIR set it also writes CAPTURE_DIR/report.txt at any exit,
+ * With CAPTURE_DIR set it also writes CAPTURE_DIR/report.txt after the first
+ * swap and again at any exit,
  * one "key=value" a line: renderer, vendor, version, glsl (GL's strings, read
  * once glutCreateWindow has made a context), frames, first_swap_ns and
  * last_swap_ns (CLOCK_MONOTONIC at the end of the first and the last swap),
@@ -338,8 +339,10 @@ void glutSwapBuffers(void) {
   }
   real_swap();
   last_swap_ns = now_ns();
-  if (frame == 1)
+  if (frame == 1) {
     first_swap_ns = last_swap_ns;
+    write_report(); /* GL's strings, even where the program never ends */
+  }
 
   const char* v;
   if ((v = at_this_frame("CAPTURE_RENAME"))) {

@@ -12,15 +12,18 @@ the report draws: the pixels that disagree, the place the words name, and
 the misread scene that fits, where one does. Where several checks fail, the
 pixels that another failing object drew are left out of a check (blame):
 one that then passes follows from that object and says so."""
+import copy
 from typing import Callable, NamedTuple
 
 import numpy as np
 
 from .capture import Frame  # noqa: F401 - the checker's frames, read where they are judged
-from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, TURNING, Fit, Look, centres, channel_max,
-                   grid_points, line_green, quad_colours, scene_key)
-from .misreadings import ANGLES, COLOURS, OUTLINES
-from .scene import Colours, quad_key
+from .look import (ANGLE_READINGS, CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, Look, angle_fits,
+                   better_reading, centres, channel_max, grid_points, grow, line_green, patch, quad_colours, scene_key,
+                   union_fit)
+from .misreadings import ANGLES, CAUSES, COLOURS, OUTLINES
+from .scene import PLAIN_TINT, Colours, Scene, quad_key
+from .whole import colour_map, flat_colour, nothing_drawn, undo
 
 # Levels a channel may differ from the colour expected: three steps of a
 # 16-bit visual's 5 bits a channel (its rounding and a dither), and the
@@ -51,9 +54,6 @@ MEAN_TOLERANCE = 12
 # points or more, on every frame of a turn).
 MIN_COPY = 48
 COPY_TOLERANCE = 32
-# A pixel off by more than half a share, beyond a pixel from the outline,
-# is off the outline; more than this many of them fail the check.
-STRAY_PIXELS = 3
 # Colours are read every COLOUR_GRID pixels inside a quad.
 COLOUR_GRID = 3
 # Where quads overlap, every DEPTH_GRID pixels.
@@ -86,6 +86,7 @@ LINE_SLACK = 1.5
 # its expected outline, grown by this share of its size (and at least
 # BLAME_MARGIN pixels), reaches; the box anywhere.
 CLASS_REACH = 32
+CLASS_STEP = 4
 BLAME_REACH = 0.3
 BLAME_MARGIN = 8
 
@@ -109,21 +110,15 @@ class Problem(NamedTuple):
     # Whether the check still fails with the pixels for which a function of
     # (rows, columns) is true left out (blame); None: it always does.
     still: Callable = None
+    # For a cause of the whole frame or the frame's angle, what it is, for
+    # the run to read across frames: "nothing", "colour map", "one colour",
+    # "behind K" (frame N - K shows through), "angle OFF", or "angle OFF
+    # behind" (the frame fits the scene OFF degrees away, and misses nothing
+    # of the scene's own: the frame before may show through instead).
+    cause: str = None
 
 
 # ------------------------------------------------------------------ outlines
-
-
-def better_reading(fits, readings):
-    """The misreading that explains the frame as a correct frame is
-    explained, and far better than the scene does."""
-    if fits[None].residual < CLEAR_RESIDUAL:
-        return None
-    best = min(readings, key=lambda how: fits[how].residual)
-    f = fits[best]
-    if f.stray <= STRAY_PIXELS and f.residual < CLEAR_RESIDUAL and f.residual * 2 < fits[None].residual:
-        return best
-    return None
 
 
 def edge_names(scene, quad, rows, cols):
@@ -197,23 +192,21 @@ def check_outline(look, name):
 def check_angle(look):
     """Frame N at N degrees: the two quads together fit no better a degree
     off; an angle is named only where it explains the frame."""
-    both = {None: [look.fits[n][None] for n in TURNING]}
-    if sum(f.residual for f in both[None]) < CLEAR_RESIDUAL:
-        return None
-    if any(m not in look.fits[n] for off, ms in ANGLES.items() for n, m in zip(TURNING, ms)):
-        return None  # the misreadings were not tried: the scene explains each quad
-    for off, misreadings in ANGLES.items():
-        both[off] = [look.fits[m_name][m] for m_name, m in zip(TURNING, misreadings)]
-    summed = {how: Fit(sum(f.stray for f in fits), sum(f.residual for f in fits), *([None] * 6))
-              for how, fits in both.items()}
-    off = better_reading(summed, tuple(ANGLES))
+    off = angle_fits(look.fits)
     if off:
+        both = [look.fits[n][None] for n in TURNING]
         scene = look.scene
         for m in ANGLES[off]:
             scene = m.scene(scene)
-        rows, cols = (np.concatenate([getattr(f, k) for f in both[None]]) for k in ("off_rows", "off_cols"))
-        return Problem(f"drawn at {look.scene.angle + off} degrees, expected {look.scene.angle}", rows, cols,
-                       around(rows, cols), scene, ("tiled quad", "gradient quad"))
+        rows, cols = (np.concatenate([getattr(f, k) for f in both]) for k in ("off_rows", "off_cols"))
+        n = look.scene.angle
+        says, cause = f"drawn at {n + off} degrees, expected {n}", f"angle {off}"
+        if off < 0 and sum(f.missing for f in both) * 3 < sum(f.residual for f in both):
+            # Nothing of the scene at N is missing: the frame before may be
+            # showing through around it instead; the run tells them apart.
+            says = f"drawn at {n + off} degrees, expected {n}, or drawn at {n} with the frame before showing through"
+            cause += " behind"
+        return Problem(says, rows, cols, around(rows, cols), scene, ("tiled quad", "gradient quad"), cause=cause)
     return None
 
 
@@ -589,7 +582,14 @@ def check_depth(look):
     return None
 
 
+def check_whole(look):
+    """A cause of the whole frame found before the checks (check_frame);
+    those found after them are blame's."""
+    return look.cause
+
+
 CHECKS = (
+    ("scene: the whole frame", check_whole),
     ("tiled quad: place, shape and spin", lambda k: check_outline(k, "tiled quad")),
     ("tiled quad: the photograph 2 x 2, right way up", lambda k: check_colours(k, "tiled quad")),
     ("gradient quad: place and tumble", lambda k: check_outline(k, "gradient quad")),
@@ -601,16 +601,20 @@ CHECKS = (
     ("scene: depth test", check_depth),
     ("scene: frame N drawn at N degrees, the first at 1", check_angle),
 )
-ANGLE, CLEAR_CHECK = CHECKS[-1][0], CHECKS[7][0]
+WHOLE, ANGLE = CHECKS[0][0], CHECKS[-1][0]
+TILED_OUTLINE, TILED_COLOURS, GRADIENT_OUTLINE, GRADIENT_COLOURS, IMAGE_OUTLINE, IMAGE_COLOURS, BOX, CLEAR_CHECK, \
+    DEPTH = (name for name, _ in CHECKS[1:-1])
+OUTLINE_CHECKS = {"tiled quad": TILED_OUTLINE, "gradient quad": GRADIENT_OUTLINE, "image quad": IMAGE_OUTLINE}
+COLOUR_CHECKS = {"tiled quad": TILED_COLOURS, "gradient quad": GRADIENT_COLOURS, "image quad": IMAGE_COLOURS}
 # The objects; the object each check judges; and what a line that follows
 # from a check names.
 OBJECTS = ("tiled quad", "gradient quad", "image quad", "wire box")
 OBJECT = {name: name.split(":")[0] if not name.startswith("scene") else None for name, _ in CHECKS}
-CAUSE = {CHECKS[0][0]: "the tiled quad's outline", CHECKS[1][0]: "the tiled quad's colours",
-         CHECKS[2][0]: "the gradient quad's outline", CHECKS[3][0]: "the gradient quad's colours",
-         CHECKS[4][0]: "the image quad's outline", CHECKS[5][0]: "the image quad's colours",
-         CHECKS[6][0]: "the wire box", CHECKS[7][0]: "the clear colour", CHECKS[8][0]: "the depth test",
-         ANGLE: "the frame's angle"}
+CAUSE = {WHOLE: "the whole frame", TILED_OUTLINE: "the tiled quad's outline",
+         TILED_COLOURS: "the tiled quad's colours", GRADIENT_OUTLINE: "the gradient quad's outline",
+         GRADIENT_COLOURS: "the gradient quad's colours", IMAGE_OUTLINE: "the image quad's outline",
+         IMAGE_COLOURS: "the image quad's colours", BOX: "the wire box", CLEAR_CHECK: "the clear colour",
+         DEPTH: "the depth test", ANGLE: "the frame's angle"}
 
 
 # ------------------------------------------------------------------- blame
@@ -642,6 +646,30 @@ def object_colours(scene, obj):
     return [tuple(np.asarray(c, float) * q.tint) for c, _ in scene.texture.colours_at]
 
 
+class ColourClass:
+    """The colours within CLASS_REACH of some of `samples` (n, 3), as a table
+    over colours quantised to CLASS_STEP levels a channel, filled in as
+    colours are asked for (a colour is taken at its cell's centre: within
+    half a step's diagonal of its own distance)."""
+
+    def __init__(self, samples):
+        self.samples = np.asarray(samples, np.float32)
+        self.table = np.full((256 // CLASS_STEP,) * 3, -1, np.int8)
+
+    def holds(self, colours):
+        """Whether each of colours (n, 3 uint8) is in the class."""
+        cells = tuple((np.asarray(colours) // CLASS_STEP).astype(np.intp).T)
+        known = self.table[cells]
+        if (known < 0).any():
+            todo = np.unique(np.stack([c[known < 0] for c in cells], axis=1), axis=0)
+            centres = (todo * CLASS_STEP + CLASS_STEP / 2).astype(np.float32)
+            for k in range(0, len(todo), 512):
+                d = ((centres[k:k + 512, None, :] - self.samples[None]) ** 2).sum(axis=2).min(axis=1)
+                self.table[tuple(todo[k:k + 512].T)] = d <= CLASS_REACH ** 2
+            known = self.table[cells]
+        return known > 0
+
+
 class Blame:
     """Which pixels each object may have drawn: its colours, blended over
     black, where it may reach; and anywhere inside its expected outline
@@ -651,16 +679,17 @@ class Blame:
         self.look, self.misplaced, self.samples = look, misplaced, {}
 
     def shows(self, obj, rows, cols):
-        """Whether the pixels are lit in one of the object's colours."""
-        got = self.look.got(rows, cols)
+        """Whether the pixels are lit in one of the object's colours: each
+        colour is looked up in the object's table (ColourClass), so that
+        the cost is the pixels', whatever their colours."""
+        got = self.look.pixels[rows, cols]
         test = channel_max(got) > FOREGROUND
         fits = np.zeros(len(rows), bool)
         if obj not in self.samples:
-            self.samples[obj] = blend_samples(object_colours(self.look.scene, obj))
+            colours = tuple(object_colours(self.look.scene, obj))
+            self.samples[obj] = CACHE.get(("blends", colours), lambda: ColourClass(blend_samples(colours)))
         if test.any():
-            colours, index = np.unique(got[test], axis=0, return_inverse=True)
-            d = np.sqrt(((colours[:, None, :] - self.samples[obj][None, :, :]) ** 2).sum(axis=2)).min(axis=1)
-            fits[np.nonzero(test)[0]] = (d <= CLASS_REACH)[index.ravel()]
+            fits[np.nonzero(test)[0]] = self.samples[obj].holds(got[test])
         return fits
 
     def drew(self, obj, rows, cols, astray=False):
@@ -699,18 +728,21 @@ class Blame:
             [self.drew(o, rows, cols, astray) for o in objects] + [np.zeros(len(rows), bool)])
 
 def blame(look, results):
-    """Where several checks fail: the failing checks whose pixels another
+    """Where several checks fail: a cause of the whole frame first (its
+    checks follow from it), then the depth test against the quads' colours
+    it reads, then the objects: the failing checks whose pixels another
     failing object accounts for follow from it, and say so; the rest are
     the objects at fault. Both quads a degree off follow from the angle."""
-    failing = {r.name: r for r in results if r.problem}
+    results = whole_frame(look, results)
+    failing = {r.name: r for r in results if r.problem and not r.follows and r.name != WHOLE}
     if len(failing) < 2:
         return results
-    follows = {}
+    follows = spoilt_depth(look, failing)
     if ANGLE in failing:
-        follows.update({n: ANGLE for n in (CHECKS[0][0], CHECKS[2][0]) if n in failing})
+        follows.update({n: ANGLE for n in (TILED_OUTLINE, GRADIENT_OUTLINE) if n in failing})
     open_ = [n for n in failing if n != ANGLE and n not in follows]
     objects = {OBJECT[n] for n in open_ if OBJECT[n]}
-    b = Blame(look, {OBJECT[n] for n in failing if n in (CHECKS[0][0], CHECKS[2][0], CHECKS[4][0])})
+    b = Blame(look, {OBJECT[n] for n in failing if n in OUTLINE_CHECKS.values()})
 
     def stands(name, among):
         still = failing[name].problem.still
@@ -731,13 +763,252 @@ def blame(look, results):
         p = failing[n].problem
         weights = {o: b.drew(o, p.rows, p.cols, n == CLEAR_CHECK).sum() for o in causes if o != OBJECT[n]}
         follows[n] = causes[max(weights, key=weights.get)] if weights else primary[0]
+    return following(results, follows)
+
+
+def following(results, follows):
+    """The results, those named in `follows` ({check: the check it follows
+    from}) saying so."""
     out = []
     for r in results:
         if r.name in follows:
             cause = follows[r.name]
-            r = r._replace(problem=r.problem._replace(says=f"follows from {CAUSE[cause]}"), follows=cause)
+            problem = (r.problem or Problem(""))._replace(says=f"follows from {CAUSE[cause]}")
+            r = r._replace(problem=problem, follows=cause)
         out.append(r)
     return out
+
+
+def spoilt_depth(look, failing):
+    """The depth test reads which quad shows where they overlap from their
+    colours: where a quad's colours fail and still fail with the points the
+    depth test disagrees at left out, its fault is theirs; where they fail
+    only there, theirs is the depth test's. {check: the check it follows
+    from}."""
+    colours = [COLOUR_CHECKS[q] for q in COLOUR_CHECKS if COLOUR_CHECKS[q] in failing]
+    if DEPTH not in failing or not colours:
+        return {}
+    p = failing[DEPTH].problem
+    region = np.zeros((look.scene.h, look.scene.w), bool)
+    region[p.rows, p.cols] = True
+    region = grow(region, DEPTH_GRID)
+    left_out = lambda rows, cols: region[rows, cols]
+    standing = [c for c in colours if failing[c].problem.still is None or failing[c].problem.still(left_out)]
+    if standing:
+        return {DEPTH: standing[0]}
+    return {c: DEPTH for c in colours}
+
+
+# ------------------------------------------------------- the whole frame
+
+# A map of the whole frame's colours is read at points every MAP_GRID pixels
+# (on the colour checks' grid), at most MAP_MOST of the background and of
+# each quad, where the scene's colour is one colour to within MAP_SURE
+# levels (the gradient's two diagonals agree there).
+MAP_GRID = 2 * COLOUR_GRID
+MAP_MOST = 400
+MAP_SURE = 4
+
+
+def colour_pairs(look, split=None):
+    """Points of one certain colour each, away from every outline: what the
+    scene has there (n, 3), what the frame shows (n, 3), which object each
+    is of (n,: 0 the background, then the quads in drawing order), and
+    where (rows, columns). The gradient's colours are those of the diagonal
+    `split` (the scene's where None)."""
+    scene = look.scene
+    rows, cols = grid_points(scene, MAP_GRID)
+    front, away = look.front[rows, cols], ~look.edges[rows, cols]
+
+    def take(k):
+        r, c = rows[k], cols[k]
+        every = max(1, -(-len(r) // MAP_MOST))
+        return r[::every], c[::every]
+    r, c = take(look.clear[rows, cols])
+    parts = [(np.zeros((len(r), 3)), r, c, 0)]
+    for i, name in enumerate(look.names, 1):
+        r, c = take((front == i) & away)
+        q = scene.quads[name]
+        if name == "image quad":
+            want = image_points(look, r, c).want
+        elif q.repeats:
+            want = Colours(*quad_colours(scene, q, r, c))
+        else:
+            one = scene.blends(q, *centres(scene, r, c), (scene.split if split is None else split,))[0]
+            want = Colours(one, one, one.sum(axis=-1))
+        with np.errstate(invalid="ignore"):
+            sure = finite_rows(want.lo) & finite_rows(want.hi) & (channel_max(want.hi - want.lo) <= MAP_SURE)
+        parts.append((((want.lo + want.hi) / 2)[sure], r[sure], c[sure], i))
+    want = np.concatenate([p[0] for p in parts])
+    rows, cols = np.concatenate([p[1] for p in parts]), np.concatenate([p[2] for p in parts])
+    whose = np.concatenate([np.full(len(p[1]), p[3]) for p in parts])
+    return want, look.got(rows, cols), whose, rows, cols
+
+
+def frame_map(look):
+    """The map of every colour that explains the frame, with the gradient
+    split along whichever diagonal fits it (GL leaves that open), or None."""
+    for split in (0, 1):
+        cmap = colour_map(*colour_pairs(look, split)[:3])
+        if cmap is not None:
+            return cmap._replace(split=split)
+    return None
+
+
+def mixtures(colours, steps=4):
+    """Every mixture of the colours with weights 1 / steps apart (no black):
+    (n, 3)."""
+    c = np.asarray(colours, float)
+    if len(c) == 1:
+        return c
+    out = []
+    for w in np.ndindex(*(steps + 1,) * (len(c) - 1)):
+        if sum(w) <= steps:
+            out.append((np.array(w) @ c[:-1] + (steps - sum(w)) * c[-1]) / steps)
+    return np.array(out)
+
+
+def colours_moved(look):
+    """The checks whose colours the map of the whole frame moves beyond
+    what they allow: a set of names."""
+    forward = look.cmap.forward
+
+    def moves(colours):
+        c = np.clip(np.round(np.asarray(colours, float)), 0, 255).astype(int)
+        return bool((np.abs(forward[np.arange(3), c] - c) > max(TOLERANCE.values())).any())
+    out = {COLOUR_CHECKS[q] for q in COLOUR_CHECKS
+           if moves(mixtures(object_colours(look.scene, q)) if q == "gradient quad" else object_colours(look.scene, q))}
+    if moves([(0, 255, 0)]):
+        out.add(BOX)
+    if moves([(0, 0, 0)]):
+        out.add(CLEAR_CHECK)
+    return out
+
+
+def colour_problem(look, cmap):
+    """The map of the whole frame as a Problem: the points it moves."""
+    want, got, _, rows, cols = colour_pairs(look, cmap.split)
+    moved = channel_max(np.abs(got - want)) > max(TOLERANCE.values())
+    return Problem(cmap.says, rows[moved], cols[moved], around(rows[moved], cols[moved]), cause="colour map")
+
+
+def quad_points(look, name, g=COLOUR_GRID):
+    """The colour checks' points of a quad: every g pixels where it is in
+    front, away from every outline (rows, columns)."""
+    r, c = np.nonzero((look.front[::g, ::g] == look.code(name)) & ~look.edges[::g, ::g])
+    return r * g, c * g
+
+
+def one_colour(look, failing):
+    """Every object drawn in one colour (the gradient's, flat), as where
+    the colours given with glColor are lost: the quads' colours all pass
+    drawn in it, and at least two objects show it. (Problem, the checks it
+    explains) or None."""
+    if GRADIENT_COLOURS not in failing:
+        return None
+    rows, cols = quad_points(look, "gradient quad")
+    if len(rows) < MIN_REGION:
+        return None
+    got = look.got(rows, cols)
+    colour = np.median(got, axis=0)
+    if (channel_max(np.abs(got - colour)) > TOLERANCE["gradient quad"]).mean() > COLOUR_MISSES:
+        return None
+    scene = look.scene
+    quads = dict(scene.quads)
+    quads["gradient quad"] = quads["gradient quad"]._replace(colours=(tuple(colour),) * 4)
+    modulated = tuple(scene.tint) != PLAIN_TINT  # the project's shaders tint the texel by the colour
+    if modulated:
+        for name in ("tiled quad", "image quad"):
+            quads[name] = quads[name]._replace(tint=tuple(colour / 255))
+    lost = Scene(scene.angle, scene.photo, scene.tint, scene.w, scene.h, scene.texture, scene.split, quads)
+    explained = set()
+    for name, check in COLOUR_CHECKS.items():
+        r, c = quad_points(look, name, MAP_GRID)  # a coarser grid: the colour is one
+        if failed(judge_colours(look, lost, name, r, c, look.got(r, c))):
+            return None
+        if check in failing:
+            explained.add(check)
+    if BOX in failing and box_in(look, colour):
+        explained.add(BOX)
+    if len(explained) < 2:
+        return None
+    if DEPTH in failing:
+        explained.add(DEPTH)
+    words = CAUSES["one colour"].says.format(colour=rgb(colour))
+    return Problem(words, rows, cols, around(rows, cols), cause="one colour"), explained
+
+
+def box_in(look, colour):
+    """Whether the box's edges show in `colour` where they are clear of the
+    quads."""
+    near, shown = 0, 0
+    for e in look.box.edges:
+        k = ~look.near_quads[e.rows, e.cols]
+        pixels = look.flat_pixels[e.around[k]].astype(np.float32)
+        near += (np.sqrt(((pixels - colour) ** 2).sum(axis=-1)) <= CLASS_REACH).any(axis=1).sum()
+        shown += k.sum()
+    return shown > FEW_POINTS and near >= shown * EDGE_SHOWN
+
+
+def behind(look, failing):
+    """The frame before showing through where nothing is drawn over it: each
+    turning quad whose outline fails fits the frame as a correct frame
+    fits, drawn over itself a degree back (look.union_fit), and the clear
+    colour, if it fails, passes with the lit pixels that the frame before's
+    turning quads covered left out. (Problem, the checks it explains) or
+    None."""
+    where_nothing = {CLEAR_CHECK, TILED_OUTLINE, GRADIENT_OUTLINE} & set(failing)
+    if not where_nothing:
+        return None
+    scene = look.scene
+    before = Scene(scene.angle - 1, scene.photo, scene.tint, scene.w, scene.h, scene.texture, scene.split)
+    for name in TURNING:
+        fit, union = look.fits[name][None], union_fit(look, name, ANGLE_READINGS[name][0])
+        if OUTLINE_CHECKS[name] in failing or fit.residual >= CLEAR_RESIDUAL:
+            if union is None or union.stray > STRAY_PIXELS or union.residual >= CLEAR_RESIDUAL:
+                return None
+    if CLEAR_CHECK in failing:
+        patches = [patch(before, before.quads[n]) for n in TURNING]
+
+        def left_out(rows, cols):
+            # Lit pixels only: what shows through adds to a frame, and never
+            # takes from it.
+            out = np.zeros(len(rows), bool)
+            for p in patches:
+                r, c = rows - p.box[0].start, cols - p.box[1].start
+                within = (r >= 0) & (c >= 0) & (r < p.near.shape[0]) & (c < p.near.shape[1])
+                out[np.nonzero(within)[0][p.near[r[within], c[within]]]] = True
+            return out & look.lit[rows, cols]
+        if failing[CLEAR_CHECK].problem.still(left_out):
+            return None
+    p = failing[min(where_nothing)].problem
+    words = CAUSES["behind"].says.format(which="the frame before")
+    return Problem(words, p.rows, p.cols, p.at, before, cause="behind 1"), where_nothing
+
+
+def whole_frame(look, results):
+    """The results with a cause of the whole frame said (WHOLE) and the
+    checks it explains following from it: a map of every colour (found
+    before the checks, which judged the frame with it undone: those whose
+    colours it moves follow; one failing is its own fault even so), every
+    object in one colour, or the frame before showing through."""
+    by = {r.name: r for r in results}
+    failing = {n: r for n, r in by.items() if r.problem and not r.follows and n != WHOLE}
+    follows = {}
+    if look.cmap is not None:
+        moved = colours_moved(look)
+        follows = {n: WHOLE for n in moved if n in by and not by[n].problem and not by[n].error}
+        results = [r._replace(problem=r.problem._replace(says=f"{r.problem.says} (with the frame's colours mapped "
+                                                          f"back)")) if r.name in failing else r for r in results]
+        return following(results, follows)
+    if ANGLE in failing:  # the turning quads' outlines are the angle's
+        failing = {n: r for n, r in failing.items() if n not in (TILED_OUTLINE, GRADIENT_OUTLINE)}
+    found = failing and (one_colour(look, failing) or behind(look, failing))
+    if not found:
+        return results
+    problem, explained = found
+    results = [r._replace(problem=problem) if r.name == WHOLE else r for r in results]
+    return following(results, {n: WHOLE for n in explained})
 
 
 # ------------------------------------------------------------------- verdict
@@ -751,11 +1022,26 @@ class Result(NamedTuple):
 
 
 def check_frame(frame, scene):
-    """Every check on one frame: [Result]. An error inside a check is that
-    check's own result, never the end of the run. Where several fail, those
-    that another object's fault explains follow from it (blame)."""
+    """Every check on one frame: [Result]. A cause of the whole frame is
+    looked for first: a frame of one colour is nothing drawn, and every
+    other check follows from it unjudged; a map of every colour is undone
+    and the checks judge the frame without it. An error inside a check is
+    that check's own result, never the end of the run. Where several fail,
+    those that another object's fault explains follow from it (blame)."""
     try:
+        colour = flat_colour(frame.pixels)
+        if colour is not None:
+            cause = "nothing" if max(colour) <= CLEAR else "flat"
+            return [Result(WHOLE, Problem(nothing_drawn(colour), cause=cause))] + following(
+                [Result(name) for name, _ in CHECKS[1:]], {name: WHOLE for name, _ in CHECKS[1:]})
         look = Look(frame, scene)
+        cmap = frame_map(look)
+        if cmap is not None:
+            undone = copy.copy(frame)
+            undone.pixels = undo(frame.pixels, cmap)
+            cause = colour_problem(look, cmap)
+            look = Look(undone, scene)
+            look.cause, look.cmap = cause, cmap
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error
         return [Result(name, None, f"{type(e).__name__}: {e}") for name, _ in CHECKS]
     results = []

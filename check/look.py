@@ -12,11 +12,12 @@ with it, the samples inside, resolved into the pixel in a way GL leaves
 open. Outlines are compared where nothing else comes within 2 pixels, so
 that what lies beyond an edge is the black background."""
 from collections import OrderedDict
+from functools import cached_property
 from typing import NamedTuple
 
 import numpy as np
 
-from .misreadings import OUTLINES
+from .misreadings import ANGLES, OUTLINES
 from .scene import SNAP, Colours, quad_key
 
 # A pixel brighter than this in any channel holds something.
@@ -61,6 +62,12 @@ PROFILES = 40
 PROFILE_REACH = 4
 PROFILE_CLEAR = 6
 EMPTY = np.zeros(0, int)
+# A pixel off by more than half a share, beyond a pixel from the outline,
+# is off the outline; more than this many of them fail the check.
+STRAY_PIXELS = 3
+# Of the dark pixels inside a quad, away from its outline, this many at
+# most are weighed (a sample stands for the rest).
+DARK_MOST = 512
 
 
 # ------------------------------------------------------------------ helpers
@@ -268,6 +275,9 @@ class Look:
 
     def __init__(self, frame, scene):
         self.frame, self.scene = frame, scene
+        # A cause of the whole frame found before the checks (a Problem), and
+        # the map of every colour that it undid, if any.
+        self.cause, self.cmap = None, None
         self.pixels = frame.pixels
         self.flat_pixels = frame.pixels.reshape(-1, 3)
         self.lit = channel_max(frame.pixels) > FOREGROUND
@@ -292,7 +302,13 @@ class Look:
         for i, name in enumerate(self.names):
             p = self.patches[name]
             self.near_bits[p.box] |= p.near.astype(np.uint8) << i
-        self.fits = self.outlines()
+
+    @cached_property
+    def fits(self):
+        """How the frame fits each quad's outline (outlines), computed where
+        a check first asks: a frame that a cause of the whole frame explains
+        may need none."""
+        return self.outlines()
 
     def code(self, name):
         return self.names.index(name) + 1
@@ -318,6 +334,12 @@ class Look:
         # some reading covers is dark (the quad may be dark there).
         deep = keep & ~shape.near
         dark_r, dark_c = np.nonzero(deep & ~lit & shape.covered)
+        # A quad missing over a large part leaves many such pixels, each as
+        # costly as an outline's: a sample of them stands for the rest, each
+        # weighing as many as it stands for, so that the cost is the
+        # frame's, not its fault's.
+        every = max(1, -(-len(dark_r) // DARK_MOST))
+        dark_r, dark_c = dark_r[::every], dark_c[::every]
         deep_lit = deep & lit
         near = keep[shape.near_rows, shape.near_cols]
         rows = np.concatenate([shape.near_rows[near], dark_r]) + shape.box[0].start
@@ -341,7 +363,8 @@ class Look:
             on = np.concatenate([r.on[near], np.zeros(len(dark_r), bool)])
             taken = r.on_index[near][r.on[near]]
             out_r, out_c = np.nonzero(deep_lit & ~r.inside_map)
-            cases[how] = Case(rows, cols, least, most,
+            weight = np.concatenate([np.ones(near.sum(), np.float32), np.full(len(dark_r), every, np.float32)])
+            cases[how] = Case(rows, cols, weight, least, most,
                               np.concatenate([r.inside[near], r.inside_map[dark_r, dark_c]]), on,
                               r.sure[:, taken], r.maybe[:, taken],
                               np.concatenate([r.distance[near], r.distance_map[dark_r, dark_c]]),
@@ -359,22 +382,43 @@ class Look:
         tried only where the scene leaves enough unexplained for one to be
         named (better_reading), here or in the angle of the two turning
         quads; a frame the scene explains has only the scene's fits."""
-        fits = self.fits_of({name: self.outline_cases(name, ()) for name in OUTLINES})
+        cases = {name: self.outline_cases(name, ()) for name in OUTLINES}
+        fits = self.fits_of(cases)
         residual = {name: f[None].residual for name, f in fits.items()}
-        if max(residual.values()) < CLEAR_RESIDUAL and sum(residual[n] for n in TURNING) < CLEAR_RESIDUAL:
+        # A misreading is tried only where it may explain the quad: where the
+        # scene leaves no more unexplained than the pixels the two outlines
+        # tell apart (within_reach), so that a quad missing or drawn far
+        # off costs no search of what cannot fit it.
+        reach = lambda name, ms: tuple(m for m in ms if within_reach(self.scene, name, m, residual[name]))
+        if sum(residual[n] for n in TURNING) >= CLEAR_RESIDUAL:
+            # The nearest first: the frame's angle a degree off, which
+            # explains both turning quads at once; their other misreadings
+            # only where it does not.
+            readings = {name: reach(name, ANGLE_READINGS[name]) for name in TURNING}
+            if all(len(r) == len(ANGLE_READINGS[n]) for n, r in readings.items()):
+                cases.update({name: self.outline_cases(name, r) for name, r in readings.items()})
+                fits = self.fits_of(cases)
+                if angle_fits(fits):
+                    return fits
+        wanted = {name: reach(name, OUTLINES[name]) for name in OUTLINES if residual[name] >= CLEAR_RESIDUAL}
+        wanted = {name: r for name, r in wanted.items() if r}
+        if not wanted:
             return fits
-        return self.fits_of({name: self.outline_cases(name, OUTLINES[name]) for name in OUTLINES})
+        cases.update({name: self.outline_cases(name, r) for name, r in wanted.items()})
+        return self.fits_of(cases)
 
     def fits_of(self, cases):
         n = len(self.frame.positions)
         options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
         if n > 1:  # the resolve that explains the most quads, then the most of them
             def unexplained(o):
-                left = [min(outside(c, o).sum() for c in by_reading.values()) for by_reading in cases.values()]
+                left = [min((outside(c, o) * c.weight).sum() for c in by_reading.values())
+                        for by_reading in cases.values()]
                 return sum(r >= CLEAR_RESIDUAL for r in left), sum(left)
             best = min(options, key=unexplained)
         else:
             best = options[0]
+        self.cases, self.resolve = cases, best
         fits = {}
         for name, by_reading in cases.items():
             fits[name] = {}
@@ -383,7 +427,9 @@ class Look:
                 off = miss > 0.5
                 stray = off & ~c.on
                 deep = len(c.deep_rows)  # lit, outside: a stray each
-                fits[name][how] = Fit(int(stray.sum()) + deep, float(miss.sum()) + deep,
+                missing = float((np.maximum(0, c.low(best) - c.most) * c.weight).sum())
+                miss = miss * c.weight
+                fits[name][how] = Fit(int(c.weight[stray].sum()) + deep, float(miss.sum()) + deep,
                                       np.concatenate([c.rows[stray], c.deep_rows]),
                                       np.concatenate([c.cols[stray], c.deep_cols]),
                                       np.concatenate([~c.inside[stray], np.ones(deep, bool)]),
@@ -391,8 +437,111 @@ class Look:
                                       np.concatenate([c.rows[off], c.deep_rows]),
                                       np.concatenate([c.cols[off], c.deep_cols]),
                                       np.concatenate([c.rows, c.deep_rows]), np.concatenate([c.cols, c.deep_cols]),
-                                      np.concatenate([miss, np.ones(deep, np.float32)]))
+                                      np.concatenate([miss, np.ones(deep, np.float32)]), missing)
         return fits
+
+
+def polygon_area(p):
+    """The area of a polygon (n x 2), its corners in order."""
+    x, y = p[:, 0], p[:, 1]
+    return abs(float(np.dot(x, np.roll(y, -1)) - np.dot(y, np.roll(x, -1)))) / 2 if len(p) > 2 else 0.0
+
+
+def convex(p):
+    """Whether a polygon (n x 2) is convex, its corners in order."""
+    d = np.roll(p, -1, axis=0) - p
+    turns = np.cross(d, np.roll(d, -1, axis=0))
+    return bool(np.isfinite(p).all() and ((turns >= -1e-9).all() or (turns <= 1e-9).all()))
+
+
+def clipped(p, q):
+    """The part of convex polygon p inside convex polygon q (each n x 2,
+    in order): Sutherland and Hodgman's clipping."""
+    sign = 1 if np.cross(q[1] - q[0], q[2] - q[1]) >= 0 else -1
+    out = [tuple(v) for v in p]
+    for a, b in zip(q, np.roll(q, -1, axis=0)):
+        if not out:
+            break
+        side = lambda v: sign * ((b[0] - a[0]) * (v[1] - a[1]) - (b[1] - a[1]) * (v[0] - a[0]))
+        points, out = out, []
+        for k, v in enumerate(points):
+            u = points[k - 1]
+            sv, su = side(v), side(u)
+            if sv >= 0:
+                if su < 0:
+                    out.append(tuple(np.add(u, np.subtract(v, u) * (su / (su - sv)))))
+                out.append(v)
+            elif su >= 0:
+                out.append(tuple(np.add(u, np.subtract(v, u) * (su / (su - sv)))))
+    return np.array(out, float).reshape(-1, 2)
+
+
+def within_reach(scene, name, misreading, residual):
+    """Whether the misreading may explain the quad where the scene leaves
+    `residual` unexplained: a pixel's coverage differs between the two only
+    where one outline covers it and the other does not, or near either
+    outline, so the misreading leaves at least the residual less twice
+    those pixels (twice: room for the colours each reading gives a pixel).
+    True wherever an outline is no convex polygon in the window."""
+    a, b = scene.corners(scene.quads[name]), scene.corners(misreading.scene(scene).quads[name])
+    if not (convex(a) and convex(b)):
+        return True
+    apart = polygon_area(a) + polygon_area(b) - 2 * polygon_area(clipped(a, b))
+    rims = sum(float(np.hypot(*(np.roll(p, -1, axis=0) - p).T).sum()) for p in (a, b)) * 2 * PIXEL_REACH
+    return residual - 2 * (apart + rims) < CLEAR_RESIDUAL
+
+
+# Each turning quad's misreadings that turn it a degree either way.
+ANGLE_READINGS = {name: tuple(ms[k] for ms in ANGLES.values()) for k, name in enumerate(TURNING)}
+
+
+def better_reading(fits, readings):
+    """The misreading that explains the frame as a correct frame is
+    explained, and far better than the scene does: of `readings`, those
+    that were tried (fits: {misreading (None: the scene): Fit})."""
+    readings = [how for how in readings if how in fits]
+    if fits[None].residual < CLEAR_RESIDUAL or not readings:
+        return None
+    best = min(readings, key=lambda how: fits[how].residual)
+    f = fits[best]
+    if f.stray <= STRAY_PIXELS and f.residual < CLEAR_RESIDUAL and f.residual * 2 < fits[None].residual:
+        return best
+    return None
+
+
+def angle_fits(fits):
+    """The frame's angle off by the offset in ANGLES that explains both
+    turning quads together (fits: {quad: {misreading: Fit}}), or None."""
+    both = {None: [fits[n][None] for n in TURNING]}
+    if sum(f.residual for f in both[None]) < CLEAR_RESIDUAL:
+        return None
+    if any(m not in fits[n] for ms in ANGLES.values() for n, m in zip(TURNING, ms)):
+        return None  # not tried: the scene explains each quad
+    for off, misreadings in ANGLES.items():
+        both[off] = [fits[n][m] for n, m in zip(TURNING, misreadings)]
+    summed = {how: Fit(sum(f.stray for f in fs), sum(f.residual for f in fs), *([None] * 6))
+              for how, fs in both.items()}
+    return better_reading(summed, tuple(ANGLES))
+
+
+def union_fit(look, name, other):
+    """How the frame fits the quad drawn over the misreading `other` of it
+    (both drawn, the scene's last, as where the frame before shows through
+    around the quad): the coverage GL may give is the most of the two, the
+    colours either's; a Fit's stray and residual, or None where that
+    misreading was not tried."""
+    look.fits  # noqa: B018 - the cases are made with the fits
+    by_reading = look.cases.get(name, {})
+    if other not in by_reading:
+        return None
+    a, b = by_reading[None], by_reading[other]
+    lo = np.maximum(a.low(look.resolve), b.low(look.resolve))
+    hi = np.maximum(outside_high(a, look.resolve), outside_high(b, look.resolve))
+    least, most = np.minimum(a.least, b.least), np.maximum(a.most, b.most)
+    miss = np.maximum(0, np.maximum(lo - most, least - hi))
+    stray = (miss > 0.5) & ~(a.on | b.on)
+    deep = len(np.intersect1d(a.deep_rows * look.scene.w + a.deep_cols, b.deep_rows * look.scene.w + b.deep_cols))
+    return Fit(int(a.weight[stray].sum()) + deep, float((miss * a.weight).sum()) + deep, *([None] * 6))
 
 
 class Reading(NamedTuple):
@@ -505,12 +654,17 @@ class Fit(NamedTuple):
     all_rows: np.ndarray = EMPTY
     all_cols: np.ndarray = EMPTY
     miss: np.ndarray = EMPTY
+    # Of the residual, what lies below what GL covers: pixels darker than
+    # the quad there (a frame with something more drawn over a right one
+    # has none).
+    missing: float = 0.0
 
 
 class Case(NamedTuple):
     """One quad in one reading of the scene, on the pixels around it."""
     rows: np.ndarray
     cols: np.ndarray
+    weight: np.ndarray  # how many pixels each stands for
     least: np.ndarray  # the coverage found: at least, at most
     most: np.ndarray
     inside: np.ndarray  # the pixel centre lies inside the outline
@@ -522,12 +676,25 @@ class Case(NamedTuple):
     deep_cols: np.ndarray
     deep_distance: np.ndarray
 
+    def low(self, resolve):
+        """The least coverage GL may give each pixel, with the samples
+        resolved by (weights, curve)."""
+        weights, curve = resolve
+        lo = self.inside.astype(np.float32)
+        lo[self.on] = (np.asarray(weights, np.float32) @ self.sure) ** curve
+        return lo
+
+
+def outside_high(case, resolve):
+    """The most coverage GL may give each pixel of a case."""
+    weights, curve = resolve
+    hi = case.inside.astype(np.float32)
+    hi[case.on] = (np.asarray(weights, np.float32) @ case.maybe) ** curve
+    return hi
+
 
 def outside(case, resolve):
     """How far the coverage found lies outside what GL may cover, with the
     samples resolved by (weights, curve)."""
-    weights, curve = resolve
-    lo, hi = case.inside.astype(np.float32), case.inside.astype(np.float32)
-    w = np.asarray(weights, np.float32)
-    lo[case.on], hi[case.on] = (w @ case.sure) ** curve, (w @ case.maybe) ** curve
+    lo, hi = case.low(resolve), outside_high(case, resolve)
     return np.maximum(0, np.maximum(lo - case.most, case.least - hi))

@@ -83,3 +83,28 @@ COLOURS = {
             s.angle, colours=tuple(np.array(GRADIENT_COLOURS)[[1, 0, 2, 3]])))),),
     "image quad": PHOTOGRAPH,
 }
+
+
+class Cause(NamedTuple):
+    """A cause of the whole frame: what the user reads, filled in with what
+    was found."""
+    says: str
+
+
+# The causes of a whole frame, tried before any object is blamed, each named
+# only where it explains the frame as well as a correct frame is explained;
+# the checks whose evidence it spoils follow from it.
+CAUSES = {
+    # Every pixel one colour.
+    "nothing": Cause("nothing drawn: the frame shows only the clear colour"),
+    "flat": Cause("nothing drawn: every pixel is {colour}, not even the clear colour"),
+    # One map from each colour the scene has to the colour shown, over every
+    # object alike.
+    "colour map": Cause("every colour {how}{curve}: {examples}"),
+    # Every object in one colour, as where the colour each is given is lost.
+    "one colour": Cause("every object drawn in {colour}: the colours given with glColor are lost"),
+    # The frame before (or one further back) where nothing is drawn over it.
+    "behind": Cause("{which} shows through where nothing is drawn over it: the colour clear was skipped"),
+    # Run-wide: frame N is the picture of frame N - 1 in every frame.
+    "lag": Cause("each frame shows the frame before: frame N drawn at N − 1 degrees{first}"),
+}

@@ -33,13 +33,30 @@
  *         skip         from frame 301 on: both quads a degree ahead, as if a
  *                      frame's turn had been skipped;
  *         no-box       frames 250-254: no wire box.
+ *         tint         the tiled quad tinted (1, 0.5, 0.45) instead of (1, 0.5, 0.2);
+ *         white-corner the gradient quad's yellow corner white;
+ *         towards-z    the gradient quad tumbles about an axis tilted 8 degrees
+ *                      from x towards z.
+ *   Faults of the whole frame, as a broken driver or compositor makes them:
+ *         black        nothing drawn: every frame shows only the clear colour;
+ *         lag          each frame shows the one before (frame 1 black), as a
+ *                      swap chain a frame behind does;
+ *         no-clear     every tenth frame the colour clear is skipped: the frame
+ *                      before shows wherever nothing is drawn over it;
+ *         gamma        the frame gamma-encoded (2.2), as a wrong sRGB setting;
+ *         no-colour    every glColor lost: everything is drawn in GL's initial
+ *                      white.
  * Frames are counted by glClear, which the demo calls once at the start of
- * each. */
+ * each; a frame's own faults are made at its first glFlush, the demo's own
+ * (freeglut's glutSwapBuffers calls glFlush again, after the frame has been
+ * taken). */
 #define _GNU_SOURCE
+#define GL_GLEXT_PROTOTYPES
 #include <GL/freeglut.h>
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <dlfcn.h>
+#include <math.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <string.h>
@@ -87,11 +104,86 @@ void glutInitDisplayMode(unsigned int mode) {
   real_glutInitDisplayMode(mode);
 }
 
+/* The frame before, as it was at its glFlush: GL_RGB rows, bottom first. */
+static unsigned char* before;
+static GLint before_w, before_h;
+
+/* Draws RGB pixels (w x h, bottom row first) over the whole viewport, past
+ * the depth test and leaving depth as it is. */
+static void draw_over(const unsigned char* pixels, GLint w, GLint h) {
+  glPushAttrib(GL_ENABLE_BIT | GL_PIXEL_MODE_BIT | GL_CURRENT_BIT);
+  glDisable(GL_DEPTH_TEST);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glWindowPos2i(0, 0);
+  glDrawPixels(w, h, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+  glPopAttrib();
+}
+
 void glClear(GLbitfield mask) {
   static void (*real_glClear)(GLbitfield);
   REAL(glClear);
   ++frame;
   real_glClear(mask);
+  if (setting("FAULT", "no-clear") && frame % 10 == 0 && before)
+    draw_over(before, before_w, before_h); /* what the skipped clear left */
+}
+
+void glFlush(void) {
+  static void (*real_glFlush)(void);
+  static long done;
+  REAL(glFlush);
+  const int black = setting("FAULT", "black"), lag = setting("FAULT", "lag");
+  const int gamma = setting("FAULT", "gamma"), no_clear = setting("FAULT", "no-clear");
+  if (done != frame && (black || lag || gamma || no_clear)) {
+    done = frame;
+    GLint view[4];
+    glGetIntegerv(GL_VIEWPORT, view);
+    const size_t n = (size_t)view[2] * view[3] * 3;
+    unsigned char* now = malloc(n);
+    if (now) {
+      glPixelStorei(GL_PACK_ALIGNMENT, 1);
+      glReadPixels(0, 0, view[2], view[3], GL_RGB, GL_UNSIGNED_BYTE, now);
+      unsigned char* shown = now;
+      if (black)
+        memset(now, 0, n);
+      if (gamma)
+        for (size_t i = 0; i < n; ++i)
+          now[i] = (unsigned char)(255 * pow(now[i] / 255.0, 1 / 2.2) + 0.5);
+      if (lag) { /* the frame before, or black for the first */
+        shown = before && before_w == view[2] && before_h == view[3] ? before : calloc(n, 1);
+        if (!shown)
+          shown = now;
+      }
+      if (black || gamma || lag)
+        draw_over(shown, view[2], view[3]);
+      if (shown != now && shown != before)
+        free(shown);
+      free(before);
+      before = now;
+      before_w = view[2];
+      before_h = view[3];
+    }
+  }
+  real_glFlush();
+}
+
+static void (*real_glColor3f)(GLfloat, GLfloat, GLfloat);
+static void (*real_glColor3d)(GLdouble, GLdouble, GLdouble);
+
+void glColor3f(GLfloat r, GLfloat g, GLfloat b) {
+  REAL(glColor3f);
+  if (setting("FAULT", "tint") && r == 1.0f && g == 0.5f && b == 0.2f)
+    b = 0.45f;
+  if (setting("FAULT", "white-corner") && r == 1 && g == 1 && b == 0)
+    b = 1;
+  if (!setting("FAULT", "no-colour"))
+    real_glColor3f(r, g, b);
+}
+
+void glColor3d(GLdouble r, GLdouble g, GLdouble b) {
+  REAL(glColor3d);
+  if (!setting("FAULT", "no-colour"))
+    real_glColor3d(r, g, b);
 }
 
 void glTexParameteri(GLenum target, GLenum name, GLint value) {
@@ -125,6 +217,8 @@ void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z) {
   }
   if (setting("FAULT", "tilted-axis") && x != 0)
     y = 0.1405f; /* tan(8 degrees) */
+  if (setting("FAULT", "towards-z") && x != 0)
+    z = 0.1405f;
   real_glRotatef(angle, x, y, z);
   if (setting("FAULT", "tiled-larger") && y != 0)
     glScalef(1.15f, 1.15f, 1.15f);
