@@ -752,6 +752,12 @@ def blame(look, results):
         primary = [next((n for n in open_ if OBJECT[n]), open_[0])]
     causes = {OBJECT[n]: n for n in reversed(primary) if OBJECT[n]}
     if ANGLE in failing:
+        # What the turning quads drew at their other angle explains other
+        # objects' checks too.
+        for n in [n for n in primary if OBJECT[n] not in TURNING and not stands(n, set(TURNING))]:
+            primary.remove(n)
+            follows[n] = ANGLE
+        causes = {o: n for o, n in causes.items() if n in primary}
         primary.append(ANGLE)
         causes.update({o: ANGLE for o in TURNING})
     for n in open_:
@@ -904,15 +910,18 @@ def one_colour(look, failing):
     the colours given with glColor are lost: the quads' colours all pass
     drawn in it, and at least two objects show it. (Problem, the checks it
     explains) or None."""
-    if GRADIENT_COLOURS not in failing:
+    if not {GRADIENT_COLOURS, TILED_COLOURS, IMAGE_COLOURS, BOX} & set(failing):
         return None
     rows, cols = quad_points(look, "gradient quad")
-    if len(rows) < MIN_REGION:
-        return None
-    got = look.got(rows, cols)
-    colour = np.median(got, axis=0)
-    if (channel_max(np.abs(got - colour)) > TOLERANCE["gradient quad"]).mean() > COLOUR_MISSES:
-        return None
+    if len(rows) >= MIN_REGION:
+        got = look.got(rows, cols)
+        colour = np.median(got, axis=0)
+        if (channel_max(np.abs(got - colour)) > TOLERANCE["gradient quad"]).mean() > COLOUR_MISSES:
+            return None
+    else:  # the gradient seen edge-on: the box's colour, where it is clear of the quads
+        colour, rows, cols = box_colour(look)
+        if colour is None:
+            return None
     scene = look.scene
     quads = dict(scene.quads)
     quads["gradient quad"] = quads["gradient quad"]._replace(colours=(tuple(colour),) * 4)
@@ -938,6 +947,28 @@ def one_colour(look, failing):
     return Problem(words, rows, cols, around(rows, cols), cause="one colour"), explained
 
 
+def box_colour(look):
+    """The one colour the box's edges show where they are clear of the
+    quads (the brightest pixel around each point), with the points: (colour,
+    rows, columns), or None and two empty arrays where they show none or
+    several."""
+    pixels, rows, cols = [], [], []
+    for e in look.box.edges:
+        k = ~look.near_quads[e.rows, e.cols]
+        around9 = look.flat_pixels[e.around[k]].astype(np.float32)
+        brightest = around9[np.arange(len(around9)), channel_max(around9).argmax(axis=1)] if len(around9) else []
+        pixels += list(brightest)
+        rows, cols = rows + list(e.rows[k]), cols + list(e.cols[k])
+    pixels = np.array(pixels).reshape(-1, 3)
+    lit = channel_max(pixels) > FOREGROUND
+    if lit.sum() <= FEW_POINTS or lit.mean() < EDGE_SHOWN:
+        return None, EMPTY, EMPTY
+    colour = np.median(pixels[lit], axis=0)
+    if (channel_max(np.abs(pixels[lit] - colour)) > CLASS_REACH).mean() > COLOUR_MISSES:
+        return None, EMPTY, EMPTY
+    return colour, np.array(rows)[lit], np.array(cols)[lit]
+
+
 def box_in(look, colour):
     """Whether the box's edges show in `colour` where they are clear of the
     quads."""
@@ -957,7 +988,7 @@ def behind(look, failing):
     colour, if it fails, passes with the lit pixels that the frame before's
     turning quads covered left out. (Problem, the checks it explains) or
     None."""
-    where_nothing = {CLEAR_CHECK, TILED_OUTLINE, GRADIENT_OUTLINE} & set(failing)
+    where_nothing = {CLEAR_CHECK, TILED_OUTLINE, GRADIENT_OUTLINE, IMAGE_OUTLINE, BOX} & set(failing)
     if not where_nothing:
         return None
     scene = look.scene
@@ -967,7 +998,8 @@ def behind(look, failing):
         if OUTLINE_CHECKS[name] in failing or fit.residual >= CLEAR_RESIDUAL:
             if union is None or union.stray > STRAY_PIXELS or union.residual >= CLEAR_RESIDUAL:
                 return None
-    if CLEAR_CHECK in failing:
+    others = where_nothing - {TILED_OUTLINE, GRADIENT_OUTLINE}
+    if others:
         patches = [patch(before, before.quads[n]) for n in TURNING]
 
         def left_out(rows, cols):
@@ -979,7 +1011,7 @@ def behind(look, failing):
                 within = (r >= 0) & (c >= 0) & (r < p.near.shape[0]) & (c < p.near.shape[1])
                 out[np.nonzero(within)[0][p.near[r[within], c[within]]]] = True
             return out & look.lit[rows, cols]
-        if failing[CLEAR_CHECK].problem.still(left_out):
+        if any(failing[n].problem.still is None or failing[n].problem.still(left_out) for n in others):
             return None
     p = failing[min(where_nothing)].problem
     words = CAUSES["behind"].says.format(which="the frame before")

@@ -385,18 +385,19 @@ class Look:
         cases = {name: self.outline_cases(name, ()) for name in OUTLINES}
         fits = self.fits_of(cases)
         residual = {name: f[None].residual for name, f in fits.items()}
-        # A misreading is tried only where it may explain the quad: where the
-        # scene leaves no more unexplained than the pixels the two outlines
-        # tell apart (within_reach), so that a quad missing or drawn far
-        # off costs no search of what cannot fit it.
-        reach = lambda name, ms: tuple(m for m in ms if within_reach(self.scene, name, m, residual[name]))
+        # A misreading is tried only where it may explain the quad's stray
+        # pixels (explains_strays), so that a quad missing or drawn far off
+        # costs no search of what cannot fit it.
+        reach = lambda name, ms: tuple(m for m in ms if explains_strays(self.scene, name, fits[name][None], m))
         if sum(residual[n] for n in TURNING) >= CLEAR_RESIDUAL:
             # The nearest first: the frame's angle a degree off, which
             # explains both turning quads at once; their other misreadings
             # only where it does not.
-            readings = {name: reach(name, ANGLE_READINGS[name]) for name in TURNING}
-            if all(len(r) == len(ANGLE_READINGS[n]) for n, r in readings.items()):
-                cases.update({name: self.outline_cases(name, r) for name, r in readings.items()})
+            offsets = [off for off, ms in ANGLES.items()
+                       if all(explains_strays(self.scene, n, fits[n][None], m) for n, m in zip(TURNING, ms))]
+            if offsets:
+                cases.update({name: self.outline_cases(name, tuple(ANGLES[off][k] for off in offsets))
+                              for k, name in enumerate(TURNING)})
                 fits = self.fits_of(cases)
                 if angle_fits(fits):
                     return fits
@@ -441,54 +442,19 @@ class Look:
         return fits
 
 
-def polygon_area(p):
-    """The area of a polygon (n x 2), its corners in order."""
-    x, y = p[:, 0], p[:, 1]
-    return abs(float(np.dot(x, np.roll(y, -1)) - np.dot(y, np.roll(x, -1)))) / 2 if len(p) > 2 else 0.0
-
-
-def convex(p):
-    """Whether a polygon (n x 2) is convex, its corners in order."""
-    d = np.roll(p, -1, axis=0) - p
-    turns = np.cross(d, np.roll(d, -1, axis=0))
-    return bool(np.isfinite(p).all() and ((turns >= -1e-9).all() or (turns <= 1e-9).all()))
-
-
-def clipped(p, q):
-    """The part of convex polygon p inside convex polygon q (each n x 2,
-    in order): Sutherland and Hodgman's clipping."""
-    sign = 1 if np.cross(q[1] - q[0], q[2] - q[1]) >= 0 else -1
-    out = [tuple(v) for v in p]
-    for a, b in zip(q, np.roll(q, -1, axis=0)):
-        if not out:
-            break
-        side = lambda v: sign * ((b[0] - a[0]) * (v[1] - a[1]) - (b[1] - a[1]) * (v[0] - a[0]))
-        points, out = out, []
-        for k, v in enumerate(points):
-            u = points[k - 1]
-            sv, su = side(v), side(u)
-            if sv >= 0:
-                if su < 0:
-                    out.append(tuple(np.add(u, np.subtract(v, u) * (su / (su - sv)))))
-                out.append(v)
-            elif su >= 0:
-                out.append(tuple(np.add(u, np.subtract(v, u) * (su / (su - sv)))))
-    return np.array(out, float).reshape(-1, 2)
-
-
-def within_reach(scene, name, misreading, residual):
-    """Whether the misreading may explain the quad where the scene leaves
-    `residual` unexplained: a pixel's coverage differs between the two only
-    where one outline covers it and the other does not, or near either
-    outline, so the misreading leaves at least the residual less twice
-    those pixels (twice: room for the colours each reading gives a pixel).
-    True wherever an outline is no convex polygon in the window."""
-    a, b = scene.corners(scene.quads[name]), scene.corners(misreading.scene(scene).quads[name])
-    if not (convex(a) and convex(b)):
+def explains_strays(scene, name, fit, misreading):
+    """Whether the misreading may explain the quad's stray pixels in the
+    scene's fit: a reading that fits the frame has inside its outline
+    (within a pixel) at least half of the pixels drawn outside the scene's,
+    and outside it half of those missing inside. With too few strays to go
+    by, it may."""
+    if fit.stray <= STRAY_PIXELS or fit.rows is None or not len(fit.rows):
         return True
-    apart = polygon_area(a) + polygon_area(b) - 2 * polygon_area(clipped(a, b))
-    rims = sum(float(np.hypot(*(np.roll(p, -1, axis=0) - p).T).sum()) for p in (a, b)) * 2 * PIXEL_REACH
-    return residual - 2 * (apart + rims) < CLEAR_RESIDUAL
+    x, y = centres(scene, fit.rows, fit.cols)
+    d = misreading.scene(scene).inside(misreading.scene(scene).quads[name], x, y)
+    with np.errstate(invalid="ignore"):
+        ok = np.where(fit.outside, d >= -1, d <= 1)
+    return bool(ok.mean() >= 0.5)
 
 
 # Each turning quad's misreadings that turn it a degree either way.
@@ -515,13 +481,12 @@ def angle_fits(fits):
     both = {None: [fits[n][None] for n in TURNING]}
     if sum(f.residual for f in both[None]) < CLEAR_RESIDUAL:
         return None
-    if any(m not in fits[n] for ms in ANGLES.values() for n, m in zip(TURNING, ms)):
-        return None  # not tried: the scene explains each quad
     for off, misreadings in ANGLES.items():
-        both[off] = [fits[n][m] for n, m in zip(TURNING, misreadings)]
+        if all(m in fits[n] for n, m in zip(TURNING, misreadings)):  # tried where they may fit
+            both[off] = [fits[n][m] for n, m in zip(TURNING, misreadings)]
     summed = {how: Fit(sum(f.stray for f in fs), sum(f.residual for f in fs), *([None] * 6))
               for how, fs in both.items()}
-    return better_reading(summed, tuple(ANGLES))
+    return better_reading(summed, tuple(off for off in ANGLES if off in both))
 
 
 def union_fit(look, name, other):

@@ -40,9 +40,10 @@ from typing import NamedTuple
 
 from . import capture, report
 from .capture import Frame
-from .frame import CAUSE, CHECKS, check_frame
+from .frame import ANGLE, CAUSE, CHECKS, WHOLE, check_frame
 from .photographs import PHOTOGRAPHS
 from .scene import PLAIN_TINT, PROJECT_TINT, Scene
+from .whole import across_frames
 
 # A turn: frames 1 to 360, each at its own angle; frames 361 to 365 judge
 # angles 1 to 5 again where a window manager's resize left those unjudged.
@@ -55,8 +56,12 @@ RESIZE_AT = L_AT + 5
 # The demo waits before saving a frame while this many wait to be judged
 # (about 30 MB at 640 x 480).
 AHEAD = 32
-# The demo is given this long to draw its frames and end.
+# The demo is given this long to draw its frames and end, and this long for
+# each frame while it is not waiting for the checker.
 DEMO_SECONDS = 180
+FRAME_SECONDS = 60
+# The checker is given this long to judge a frame that waits for it.
+JUDGE_SECONDS = 60
 # A passing check shows this frame, where both quads lean clearly; a failing
 # one the first frame of each range of failing frames, up to PICTURES.
 SHOWN = 30
@@ -160,6 +165,8 @@ class Run:
         self.verdicts, self.notes, self.strips = [], [], {}
         self.magick = shutil.which("magick") or "convert"
         self.process, self.pool, self.unsaved = None, None, False
+        self.slow = False  # the checker fell behind the demo: its own line says so
+        self.whole = {}  # each cause of the whole frame named in a turn: (its frames, its line)
 
     def workers(self, path, tint, photo):
         """Starts the processes that judge frames, once the first frame has
@@ -219,13 +226,28 @@ class Run:
             self.process = subprocess.Popen([self.demo], cwd=folder, env=env, stdout=out, stderr=err,
                                             stdin=subprocess.DEVNULL)
         self.deadline = time.monotonic() + DEMO_SECONDS
+        self.last_frame, self.frames_seen, self.waiting = time.monotonic(), 0, 0
         return t0
 
     def running(self):
-        if self.process.poll() is None and time.monotonic() > self.deadline:
-            self.process.kill()
-            self.process.wait()
-            self.status = f"a time-out after {DEMO_SECONDS} s"
+        """Whether the demo runs on; ended when it overstays, and why said in
+        self.status: the demo drew no frame for FRAME_SECONDS while the
+        checker held none back, or the run passed DEMO_SECONDS, with how
+        many frames then waited to be judged (the checker fell behind)."""
+        if self.process.poll() is None:
+            now = time.monotonic()
+            stalled = now - self.last_frame > FRAME_SECONDS and self.waiting < AHEAD
+            if stalled or now > self.deadline:
+                self.process.kill()
+                self.process.wait()
+                if stalled:
+                    self.status = (f"a time-out: no frame for {FRAME_SECONDS} s"
+                                   + (f", after frame {self.frames_seen}" if self.frames_seen else ""))
+                else:
+                    self.status = f"a time-out after {DEMO_SECONDS} s"
+                    if self.waiting:
+                        self.status += f", with {self.waiting} frames waiting to be judged"
+                        self.slow = True
         return self.process.poll() is None
 
     def ended(self, folder):
@@ -262,21 +284,43 @@ class Run:
             self.skip(f"{name}: frame {frame.number}", f"{why}; not judged", frame)
         return not why
 
-    def judge(self, name, results, first=()):
+    def judge(self, name, results, first=(), whole_frame=()):
         """One line for a group of (frame, scene, [Result]) results; with
         several checks, the first failing one is named, those in `first`
-        before the rest. An error in any of them is the line."""
+        before the rest. An error in any of them is the line. A cause of the
+        whole frame that a turn named already is followed from, and so is
+        one in `whole_frame` (the frame's own Result of it, where the
+        results leave it out)."""
         for f, scene, res in results:
             for r in res:
                 if r.error:
                     self.error(name, f"frame {f.number}: {r.name}: {r.error}", f, scene)
                     return
         rank = lambda c: first.index(c) if c in first else len(first)
+        f0, scene0, _ = results[0]
+        whole = next((r for r in [r for _, _, res in results for r in res] + list(whole_frame)
+                      if r.name == WHOLE and r.problem and not r.follows), None)
+        if whole and whole.problem.cause in self.whole:  # a cause of the whole frame a turn has named
+            named = self.whole[whole.problem.cause][1]
+            self.line(Verdict("FAIL", name, f"frame {f0.number}: follows from {named}: {whole.problem.says}", f0,
+                              scene0, whole.problem, follows=named))
+            return
         problems = [(rank(r.name), f.number, f, scene, r) for f, scene, res in results for r in res
                     if r.problem and not r.follows]
+        followers = [(f, scene, r) for f, scene, res in results for r in res if r.follows]
+        if "lag" in self.whole and (problems or followers):  # each frame shows the one before it
+            _, lagging = self.whole["lag"]
+            self.line(Verdict("FAIL", name, f"frame {f0.number}: follows from {lagging}", f0, scene0,
+                              follows=lagging))
+            return
+        if not problems and followers:  # what the line is about cannot be judged on its own
+            f, scene, r = min(followers, key=lambda x: (rank(x[2].name), x[0].number))
+            cause = f" ({whole.problem.says})" if whole and r.follows == WHOLE else ""
+            self.line(Verdict("FAIL", name, f"frame {f.number}: {r.name}: {r.problem.says}{cause}", f, scene,
+                              follows=r.follows))
+            return
         if not problems:
-            f, scene, _ = results[0]
-            self.say(True, name, frame=f, scene=scene)
+            self.say(True, name, frame=f0, scene=scene0)
             return
         _, n, f, scene, r = min(problems, key=lambda x: x[:2])
         several = len({r.name for _, _, res in results for r in res}) > 1
@@ -292,6 +336,7 @@ class Run:
         their angle was not. Returns {number: (why unsettled, [Result])},
         the frames kept for pictures by number, and a Tally of each check."""
         judged, kept, pending, tallies = {}, {}, deque(), {}
+        last_judged = time.monotonic()
         wanted = list(numbers) + list(extra)
         kept_dir = os.path.join(folder, "frames")
         if self.keep:
@@ -309,7 +354,16 @@ class Run:
                         self.workers(path, tint, photo)
                     pending.append((n, self.pool.apply_async(judge_frame, (path, tint, photo))))
                 i += 1
+                self.last_frame, self.frames_seen = time.monotonic(), n
+            self.waiting = len(pending)
+            if pending and time.monotonic() - last_judged > JUDGE_SECONDS:
+                self.slow = True
+                self.error("checker", f"{len(pending)} frames waiting to be judged, none judged for "
+                                      f"{JUDGE_SECONDS} s (from frame {pending[0][0]})")
+                self.process.kill()
+                break
             while pending and (pending[0][1] is None or pending[0][1].ready()):
+                last_judged = time.monotonic()
                 n, job = pending.popleft()
                 path = os.path.join(folder, capture.frame_name(n))
                 if job is not None:
@@ -338,6 +392,13 @@ class Run:
         """The lines of a turn: each check over every frame judged, its
         failing frames as ranges; the frames that were not judged; the strip
         of angles for the report."""
+        # What only the frames together tell (a frame of lag, the frame
+        # before showing through), then each check's verdicts over them.
+        judged = across_frames(judged, WHOLE, ANGLE, TURN)
+        tallies = {}
+        for n in sorted(judged):
+            for r in judged[n][1] or ():
+                tallies.setdefault(r.name, Tally()).add(n, r)
         angles, unsettled = {}, {}
         for n in sorted(judged):
             why, results = judged[n]
@@ -383,6 +444,15 @@ class Run:
             elif t.failing:
                 (n, problem), more = t.pictures[0], t.pictures[1:PICTURES]
                 f = kept.get(n)
+                if name == WHOLE and self.whole.get(problem.cause, (None,))[0] == t.failing:
+                    # The same cause at the same frames as with the project's
+                    # shaders: the machine's, whatever the shaders.
+                    first = self.whole[problem.cause][1]
+                    self.line(Verdict("FAIL", line, f"{frames_words(t.failing)}: follows from {first}", f,
+                                      scene_of(f), problem, follows=first))
+                    continue
+                if name == WHOLE or problem.cause == "lag":
+                    self.whole.setdefault(problem.cause, (t.failing, line))
                 self.line(Verdict("FAIL", line, f"{frames_words(t.failing)}: {problem.says}", f, scene_of(f), problem,
                                   more=tuple((kept[m], scene_of(kept[m]), p) for m, p in more if m in kept)))
             elif t.following:
@@ -513,7 +583,10 @@ def project_turn(run):
     for value, label in ((notes.renderer, "renderer"), (notes.vendor, "vendor"), (notes.version, "OpenGL version"),
                          (notes.glsl, "GLSL version")):
         run.note(f"{label}: {value or 'unknown'}")
-    if status != 0:
+    if status != 0 and run.slow:
+        if not any(v.name == "checker" for v in run.verdicts):
+            run.error("checker", f"fell behind the demo: {status}")
+    elif status != 0:
         run.say(False, "demo: start-up and frames", demo_failed(output, status))
         return None
     shots = run.frames(d, [capture.frame_name(L_AT + 1), capture.RESIZED])
@@ -589,7 +662,13 @@ def photographs(run):
         elif run.settled(name, got[capture.frame_name(90)]):
             f = got[capture.frame_name(90)]
             scene = Scene(90, photo, PROJECT_TINT, f.w, f.h)
-            run.judge(name, [(f, scene, check_frame(f, scene))],
+            # Of the photograph: the image quad and the tiled quad's colours
+            # (which may follow from another fault, and then say so).
+            about = ("image quad: pixel rectangle", "image quad: the photograph right way up",
+                     "tiled quad: the photograph 2 x 2, right way up")
+            res = check_frame(f, scene)
+            run.judge(name, [(f, scene, [r for r in res if r.name in about])],
+                      whole_frame=[r for r in res if r.name == WHOLE],
                       first=("image quad: the photograph right way up", "image quad: pixel rectangle"))
 
 

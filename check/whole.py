@@ -15,8 +15,10 @@ from .misreadings import CAUSES
 FLAT_REACH = 10
 FLAT_STRAYS = 3
 # The map is read at each level that this many points of the scene share,
-# and at the median of the other points in bands of MAP_BAND levels.
+# and at the median of each run of MAP_RUN of the other points, by level,
+# that spans no more than MAP_BAND levels.
 MAP_POINTS = 8
+MAP_RUN = 4
 MAP_BAND = 16
 # A point fits the map when each channel lies within MAP_TOLERANCE of it
 # (the checks' own tolerance for a colour); every object fits it at all but
@@ -76,20 +78,30 @@ class ColourMap(NamedTuple):
 
 def read_map(levels, shown):
     """One channel's map as (levels, shown) at the levels the points share
-    and at the median of each band of the others: expected and got are (n,)."""
+    and at the median of each run of the others: levels and shown are (n,)."""
     values, counts = np.unique(levels, return_counts=True)
     exact = values[counts >= MAP_POINTS]
     rest = ~np.isin(levels, exact)
     at, got = [], []
     for v in exact:
         at.append(v)
-        got.append(np.median(shown[levels == v]))
-    band = np.floor(levels[rest] / MAP_BAND)
-    for b in np.unique(band):
-        k = band == b
-        if k.sum() >= MAP_POINTS:
-            at.append(np.median(levels[rest][k]))
-            got.append(np.median(shown[rest][k]))
+        got.append(np.median(shown[levels == v]))  # a few levels: the scene's flat colours
+    # The rest in runs of MAP_RUN points, by level (a quad seen nearly
+    # edge-on has few, spread over many levels), none wider than MAP_BAND.
+    order = np.argsort(levels[rest], kind="stable")
+    run_levels, run_shown = levels[rest][order], shown[rest][order]
+    span = run_levels[MAP_RUN - 1:] - run_levels[:len(run_levels) - MAP_RUN + 1]  # of the run from each point
+    starts, start = [], 0
+    while start < len(span):
+        if span[start] <= MAP_BAND:
+            starts.append(start)
+            start += MAP_RUN
+        else:
+            start += 1
+    if starts:
+        index = np.asarray(starts)[:, None] + np.arange(MAP_RUN)
+        at += list(np.median(run_levels[index], axis=1))
+        got += list(np.median(run_shown[index], axis=1))
     order = np.argsort(at)
     return np.asarray(at, float)[order], np.asarray(got, float)[order]
 
@@ -232,8 +244,11 @@ def across_frames(judged, whole, angle, turn):
         words = CAUSES["lag"].says.format(first=", frame 1 nothing")
         for n in back:
             replace(n, angle, lambda r: r._replace(problem=r.problem._replace(says=words, cause="lag")))
-        replace(1, whole, lambda r: r._replace(problem=r.problem._replace(says="follows from the frame's angle"),
-                                              follows=angle))
+        for n in [1] + [n for n in frames if cause(n, whole) == "behind 1"]:  # what the frame before shows
+            why, results = out[n]
+            out[n] = (why, [r._replace(problem=r.problem._replace(says="follows from the frame's angle"),
+                                       follows=angle) if r.name == whole or r.follows == whole else r
+                            for r in results])
         return out
     alone = [n for n in back if (cause(n, angle) or "").endswith("behind") and all(
         result(m, angle) is not None and cause(m, angle) is None for m in (n - 1, n + 1))]

@@ -92,6 +92,7 @@ ALTERED = (
 )
 
 TILED, GRADIENT, IMAGE, BOX, ANGLE = "tiled quad", "gradient quad", "image quad", "wire box", "scene: frame N"
+WHOLE = "scene: the whole frame"
 # FAULT, the test photograph, the frame, the check that must fail, words
 # that it must say, the objects whose checks may fail (the rest pass or
 # follow from them), and words that no line may say (a misreading that does
@@ -113,6 +114,25 @@ FAULTS = (
      ("degree",)),
     ("tilted-axis", "quadrants", 30, "gradient quad: place and tumble", "pixels", (GRADIENT,), ("degree",)),
     ("box-turned", "quadrants", 30, "wire box: 12 edges", "edge missing", (BOX,), ()),
+    # Two objects wrong at once, or an object's colours changed: the depth
+    # test reads which quad is in front from their colours, and follows.
+    ("tint", "quadrants", 30, "tiled quad: the photograph 2 x 2, right way up", "off", (TILED,), ()),
+    ("other-spin,white-corner", "quadrants", 30, "tiled quad: place, shape and spin", "turns counter-clockwise",
+     (TILED, GRADIENT), ()),
+    ("towards-z", "quadrants", 20, "gradient quad: place and tumble", "pixels", (GRADIENT,), ("degree", "green")),
+    # Faults of the whole frame, named once as a user sees them; at one
+    # frame a degree back cannot be told from the frame before showing
+    # through around a right one, and the line says both (the run tells them
+    # apart: check_test.py whole).
+    ("black", "quadrants", 30, WHOLE, "nothing drawn: the frame shows only the clear colour", (WHOLE,), ()),
+    ("lag", "quadrants", 1, WHOLE, "nothing drawn", (WHOLE,), ()),
+    ("lag", "quadrants", 30, "scene: frame N drawn at N degrees, the first at 1", "drawn at 29 degrees", (ANGLE,), ()),
+    ("no-clear", "quadrants", 20, "scene: frame N drawn at N degrees, the first at 1",
+     "or drawn at 20 with the frame before showing through", (ANGLE,), ()),
+    ("no-clear", "quadrants", 80, WHOLE, "the frame before shows through", (WHOLE,), ()),
+    ("gamma", "quadrants", 30, WHOLE, "brighter, as encoding with a gamma of 2.2 would", (WHOLE,), ()),
+    ("gamma", "quadrants", 90, WHOLE, "brighter, as encoding with a gamma of 2.2 would", (WHOLE,), ()),
+    ("no-colour", "quadrants", 30, WHOLE, "every object drawn in (255, 255, 255)", (WHOLE,), ()),
 )
 
 
