@@ -1,14 +1,19 @@
-"""The check_frame figure: the checker's cost a frame at 640 x 480, against
-a floor measured in the same run: numpy reading the same frame and comparing
-it once, pixel by pixel, with a picture of the same size.
+"""The check_frame figures: the checker's cost a frame at 640 x 480, against
+a floor measured in the same run (numpy reading the same frame and
+comparing it once, pixel by pixel, with a picture of the same size); and
+its cost on frames a machine draws wrong against its cost on right ones.
 
 Captures a whole turn of the real demo (DEMO, under the capture library
 CAPTURE, with the project's shaders from DATA and the checker's test
 photograph) on the current DISPLAY, then times each frame's check_frame and
 its floor in interleaved pairs (the order alternating, so that drift hits
-both alike), after one frame has filled what every frame shares. Prints the
-milliseconds a frame (medians) and the figure line: the median of the
-per-pair ratios, lowest and highest."""
+both alike), after one frame has filled what every frame shares; and the
+same frame drawn wrong the ways a machine draws a whole frame wrong, made
+from the captured ones: black (nothing drawn), the frame before in its
+place (a degree late), and gamma-encoded (2.2). Prints the milliseconds a
+frame (medians) and the figure lines: the median of the per-pair ratios,
+lowest and highest; and the worst kind's median over the right frames'."""
+import copy
 import os
 import statistics
 import subprocess
@@ -29,6 +34,20 @@ TURN = 360
 # The ratio that 20 ms a frame makes against this machine's floor (0.4 ms;
 # docs/figures.md): the target the checker's cost is held to.
 TARGET = 50
+# A frame drawn wrong costs at most this many times a right one.
+WRONG_TARGET = 2
+GAMMA = np.round(255 * (np.arange(256) / 255) ** (1 / 2.2)).astype(np.uint8)
+
+
+def drawn_wrong(frames, i):
+    """Frame i of the turn as a machine may draw it wrong: {kind: Frame}."""
+    f = frames[i]
+    out = {}
+    for kind, pixels in (("black", np.zeros_like(f.pixels)), ("a degree late", frames[i - 1].pixels),
+                         ("gamma-encoded", GAMMA[f.pixels])):
+        out[kind] = copy.copy(f)
+        out[kind].pixels = pixels
+    return out
 
 
 def floor(path, picture):
@@ -53,7 +72,10 @@ def main():
         first = capture.Frame(paths[0])
         picture = np.zeros_like(first.pixels)
         check_frame(first, Scene(1, photo, PROJECT_TINT, first.w, first.h))
-        checks, floors = [], []
+        frames = [capture.Frame(p) for p in paths]
+        for f in drawn_wrong(frames, 1).values():  # what a wrong frame fills once
+            check_frame(f, Scene(f.number, photo, PROJECT_TINT, f.w, f.h))
+        checks, floors, wrong = [], [], {}
         for i, path in enumerate(paths):
             for side in ((0, 1) if i % 2 else (1, 0)):
                 t = time.perf_counter()
@@ -64,11 +86,22 @@ def main():
                 else:
                     floor(path, picture)
                     floors.append(time.perf_counter() - t)
+            if i:
+                for kind, f in drawn_wrong(frames, i).items():
+                    t = time.perf_counter()
+                    check_frame(f, Scene(f.number, photo, PROJECT_TINT, f.w, f.h))
+                    wrong.setdefault(kind, []).append(time.perf_counter() - t)
     ratios = sorted(c / f for c, f in zip(checks, floors))
-    print(f"check_frame: {statistics.median(checks) * 1000:.1f} ms a frame at {first.w} x {first.h} "
+    right = statistics.median(checks)
+    print(f"check_frame: {right * 1000:.1f} ms a frame at {first.w} x {first.h} "
           f"(median of {len(checks)}, held to 20 ms), floor {statistics.median(floors) * 1000:.2f} ms")
     print(f"figure check_frame ratio={statistics.median(ratios):.1f} target={TARGET} "
           f"spread={ratios[0]:.1f}-{ratios[-1]:.1f}")
+    medians = {kind: statistics.median(t) for kind, t in wrong.items()}
+    print("check_frame drawn wrong: " + ", ".join(f"{kind} {m * 1000:.1f} ms" for kind, m in medians.items())
+          + f"; right {right * 1000:.1f} ms (medians of {len(checks) - 1})")
+    worst = max(medians, key=medians.get)
+    print(f"figure check_frame_wrong ratio={medians[worst] / right:.2f} target={WRONG_TARGET} worst={worst!r}")
 
 
 if __name__ == "__main__":

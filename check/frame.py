@@ -23,7 +23,7 @@ from .look import (ANGLE_READINGS, CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STR
                    union_fit)
 from .misreadings import ANGLES, CAUSES, COLOURS, OUTLINES
 from .scene import PLAIN_TINT, Colours, Scene, quad_key
-from .whole import colour_map, flat_colour, nothing_drawn, undo
+from .whole import MAP_MOVES, MAP_POINTS, colour_map, flat_colour, nothing_drawn, undo
 
 # Levels a channel may differ from the colour expected: three steps of a
 # 16-bit visual's 5 bits a channel (its rounding and a dither), and the
@@ -855,7 +855,10 @@ def frame_map(look):
     """The map of every colour that explains the frame, with the gradient
     split along whichever diagonal fits it (GL leaves that open), or None."""
     for split in (0, 1):
-        cmap = colour_map(*colour_pairs(look, split)[:3])
+        want, got, whose, _, _ = colour_pairs(look, split)
+        if (channel_max(np.abs(got - want)) > MAP_MOVES).sum() < MAP_POINTS:
+            return None  # the frame shows the scene's colours: no map to find
+        cmap = colour_map(want, got, whose)
         if cmap is not None:
             return cmap._replace(split=split)
     return None

@@ -444,7 +444,7 @@ class Run:
             elif t.failing:
                 (n, problem), more = t.pictures[0], t.pictures[1:PICTURES]
                 f = kept.get(n)
-                if name == WHOLE and self.whole.get(problem.cause, (None,))[0] == t.failing:
+                if (name == WHOLE or problem.cause == "lag") and self.whole.get(problem.cause, (None,))[0] == t.failing:
                     # The same cause at the same frames as with the project's
                     # shaders: the machine's, whatever the shaders.
                     first = self.whole[problem.cause][1]

@@ -15,6 +15,11 @@ traceback. Its report must show what its lines say.
   check_test.py motion OUTPUT
       the run that printed OUTPUT had faults at some frames of the turn
       (FAULT=drop,no-box,skip): each fails, naming those frames
+  check_test.py whole FAULT OUTPUT [SECONDS CORRECT_SECONDS]
+      the run that printed OUTPUT had a fault of the whole frame (FAULT:
+      black, lag or no-clear): one line names it with its frames, every
+      other failing line follows from it, and GL's strings are printed; the
+      run's time is said beside a correct run's
   check_test.py sizes
       the scene's geometry seen edge-on, in window sizes from 300 to 2000
       wide: no check raises
@@ -181,7 +186,7 @@ def faults(kept):
     with tempfile.TemporaryDirectory() as scratch:
         run = C.Run(os.environ["DEMO"], os.environ["CAPTURE"], os.environ["DATA"], scratch)
         for fault, kind, n, check, words, objects, unsaid in FAULTS:
-            d = run.folder(fault, run.data)
+            d = run.folder(f"{fault}-{n}", run.data)
             photo = run.photograph(d, kind)
             status, output, _, _ = run.start(d, {"FAULT": fault}, preload=os.environ["INTERPOSE"], frames=[n], end=n)
             shots = run.frames(d, [f"frame-{n}.ppm"])
@@ -230,6 +235,42 @@ def motion(output):
             print(f"FAIL another check blamed: {l}")
             failures += 1
     print(f"{'FAIL' if failures else 'ok'} motion: {failures} failed")
+    return 1 if failures else 0
+
+
+# What a run with a fault of the whole frame must say: FAULT, then a line
+# that must be there (its start), and words it must hold. No other line
+# fails on its own.
+WHOLE_RUNS = {
+    "black": ("FAIL scene: the whole frame (project shaders): frames 1-360: ",
+              "nothing drawn: the frame shows only the clear colour"),
+    "lag": ("FAIL scene: frame N drawn at N degrees, the first at 1 (project shaders): frames 2",
+            "each frame shows the frame before: frame N drawn at N − 1 degrees, frame 1 nothing"),
+    "no-clear": ("FAIL scene: the whole frame (project shaders): frames 20, 30, ",
+                 "the frame before shows through where nothing is drawn over it: the colour clear was skipped"),
+}
+
+
+def whole(fault, output, seconds=None, correct=None):
+    """A run with a fault of the whole frame names it once, with its frames,
+    every other failing line following from it, and prints GL's strings;
+    its time (seconds) is said beside a correct run's (the figure that
+    holds it is scripts/bench's)."""
+    with open(output) as f:
+        lines = [l.rstrip("\n") for l in f]
+    start, words = WHOLE_RUNS[fault]
+    failures = []
+    named = [l for l in lines if l.startswith(start)]
+    if len(named) != 1 or words not in named[0]:
+        failures.append(f"no line {start}...{words}: {named}")
+    own = [l for l in lines if l.startswith(("FAIL", "error")) and "follows from" not in l and l not in named]
+    failures += [f"fails on its own: {l}" for l in own]
+    if any(l.startswith("renderer: unknown") for l in lines) or not any(l.startswith("renderer: ") for l in lines):
+        failures.append("GL's strings not printed")
+    for f in failures:
+        print(f"FAIL {fault}: {f[:300]}")
+    print(f"{'FAIL' if failures else 'ok'} FAULT={fault}: {named[0][:160] if named else ''}"
+          + (f" ({float(seconds):.1f} s, a correct run {float(correct):.1f} s)" if seconds else ""))
     return 1 if failures else 0
 
 
@@ -358,5 +399,5 @@ def shown_in_browser(page_path):
 
 if __name__ == "__main__":
     mode, args = sys.argv[1], sys.argv[2:]
-    sys.exit({"faults": faults, "motion": motion, "sizes": sizes,
+    sys.exit({"faults": faults, "motion": motion, "sizes": sizes, "whole": whole,
               "report": lambda d, out, *b: report_test(d, out, *b)}[mode](*args))

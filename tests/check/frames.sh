@@ -10,7 +10,10 @@
 # under i3 the checker's own test then alters a good frame and puts faults
 # into the real demo (check_test.py), and each must fail on the object at
 # fault, named; faults at some frames of the turn must fail at those frames;
-# and the scene's geometry must hold in any window size. The report of a
+# faults of the whole frame (nothing drawn, a frame of lag, the frame before
+# showing through) must be named once, with their frames (the time of a run
+# that draws nothing is said beside a correct run's); and the scene's
+# geometry must hold in any window size. The report of a
 # correct run marks nothing; that of a run with faults marks where its lines
 # say, and a browser shows it. The checker's own failures are lines, never a
 # traceback: frames the capture could not save, an old report file that
@@ -28,8 +31,10 @@ check() { $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA
 passes() {
   name=$1
   shift
+  started=$(date +%s.%N)
   env "$@" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep "$work/$name" \
     --report "$work/$name-report" >"$work/stdout" 2>&1 || fail "$name: the frame checks"
+  awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { print b - a }' >"$work/$name.seconds"
   tail -n 1 "$work/stdout" | grep -Eq '^[1-9][0-9]* passed, 0 failed' || fail "$name: no closing line"
   echo "ok $name: $(tail -n 1 "$work/stdout")"
 }
@@ -50,8 +55,10 @@ fails_with() {
   want=$1 name=$2
   shift 2
   status=0
+  started=$(date +%s.%N)
   env "$@" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" \
     --report "$work/$name-report" >"$work/$name.out" 2>&1 || status=$?
+  awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { print b - a }' >"$work/$name.seconds"
   [ "$status" -eq "$want" ] || { cat "$work/$name.out"; fail "$name: status $status, expected $want"; }
   ! grep -q Traceback "$work/$name.out" || { cat "$work/$name.out"; fail "$name: a traceback"; }
 }
@@ -79,6 +86,16 @@ if [ "$SANITIZED" != ON ]; then
   $python "$(dirname "$0")/check_test.py" motion "$work/motion.out" >"$work/stdout" 2>&1 ||
     { cat "$work/stdout"; fail "faults at some frames"; }
   tail -n 1 "$work/stdout"
+
+  # Faults of the whole frame, as a broken driver or compositor makes them:
+  # each named once with its frames, everything else following.
+  for fault in black lag no-clear; do
+    fails_with 1 "$fault" LD_PRELOAD="$INTERPOSE" FAULT=$fault
+    $python "$(dirname "$0")/check_test.py" whole "$fault" "$work/$fault.out" \
+      $([ "$fault" = black ] && echo "$(cat "$work/black.seconds") $(cat "$work/llvmpipe.seconds")") \
+      >"$work/stdout" 2>&1 || { cat "$work/stdout" "$work/$fault.out"; fail "the whole frame: $fault"; }
+    tail -n 1 "$work/stdout"
+  done
 
   $python "$(dirname "$0")/check_test.py" sizes >"$work/stdout" 2>&1 || fail "the scene in other window sizes"
   tail -n 1 "$work/stdout"
