@@ -489,7 +489,7 @@ def check_box(look):
             return Problem(f"{e.name} edge {width:.1f} pixels wide across, where a width-1 line covers at most "
                            f"{e.allowed:.1f}", rows, cols, around(rows, cols))
     stray = background_misses(look, line_green)
-    return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}")
+    return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}", cause="astray")
 
 
 def background_misses(look, wrong):
@@ -745,8 +745,16 @@ def blame(look, results):
     b = Blame(look, {OBJECT[n] for n in failing if n in OUTLINE_CHECKS.values()})
 
     def stands(name, among):
+        # Pixels where nothing is drawn may be any object's that strayed.
+        astray = name == CLEAR_CHECK or failing[name].problem.cause == "astray"
         still = failing[name].problem.still
-        return still is None or still(b.left_out(among, OBJECT[name], name == CLEAR_CHECK))
+        return still is None or still(b.left_out(among, OBJECT[name], astray))
+    if BOX in open_ and failing[BOX].problem.cause == "astray" and CLEAR_CHECK in open_ and \
+            not stands(BOX, set(OBJECTS) - {"wire box"}):
+        # A quad's colours straying where nothing is drawn, green among them:
+        # the clear colour's line names whose they are.
+        follows[BOX] = CLEAR_CHECK
+        open_.remove(BOX)
     primary = [n for n in open_ if stands(n, objects)]
     if not primary and open_:  # each explained by another: the first object's own check
         primary = [next((n for n in open_ if OBJECT[n]), open_[0])]
