@@ -56,13 +56,18 @@ page)
   [ "$(cat "$work/page/notes.txt")" = mine ] || fail "run again, the command touched a file not its own"
   echo "ok again: no byte changed"
 
-  mkdir "$work/full"
-  echo mine >"$work/full/notes.txt"
-  status=0
-  explain --out "$work/full" >"$work/stdout" 2>&1 || status=$?
-  [ "$status" -eq 2 ] && grep -q "is not empty" "$work/stdout" || fail "--out onto a folder of the user's: status $status"
-  [ "$(ls -A "$work/full")" = notes.txt ] && [ "$(cat "$work/full/notes.txt")" = mine ] ||
-    fail "--out onto a folder of the user's changed it"
+  # A folder of the user's, and one whose file only bears the page's name.
+  for mine in notes.txt "$page"; do
+    mkdir "$work/full"
+    echo mine >"$work/full/$mine"
+    status=0
+    explain --out "$work/full" >"$work/stdout" 2>&1 || status=$?
+    [ "$status" -eq 2 ] && grep -q "is not empty" "$work/stdout" ||
+      fail "--out onto a folder holding $mine: status $status"
+    [ "$(ls -A "$work/full")" = "$mine" ] && [ "$(cat "$work/full/$mine")" = mine ] ||
+      fail "--out onto a folder holding $mine changed it"
+    rm -r "$work/full"
+  done
   echo "ok refused: --out onto a folder that holds something else"
   ;;
 matrices)
