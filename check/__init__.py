@@ -14,6 +14,8 @@
                   which object is at fault where several fail
   photographs.py  the test photographs: what they hold, how they are made
   report.py       the report: a picture of every check, one HTML page
+  explain.py      the page on how the picture is made: frame 30 through the
+                  pipeline, from the model and the real demo (python3 -m check.explain)
   frame-capture.c the capture library (LD_PRELOAD), built as frame_capture
   plain/          the plainest shaders: the vertex colour; the texel
 """

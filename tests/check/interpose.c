@@ -32,7 +32,9 @@
  *         drop         frames 170-179: the gradient quad 30 units lower;
  *         skip         from frame 301 on: both quads a degree ahead, as if a
  *                      frame's turn had been skipped;
- *         no-box       frames 250-254: no wire box.
+ *         no-box       frames 250-254: no wire box;
+ *         tiled-once   the tiled quad's texture coordinates run to 1, not 2: the
+ *                      photograph shown once across it, not twice each way;
  *         tint         the tiled quad tinted (1, 0.5, 0.45) instead of (1, 0.5, 0.2);
  *         white-corner the gradient quad's yellow corner white;
  *         towards-z    the gradient quad tumbles about an axis tilted 8 degrees
@@ -55,6 +57,7 @@
 #include <GL/freeglut.h>
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <GL/glx.h>
 #include <dlfcn.h>
 #include <math.h>
 #include <stdlib.h>
@@ -293,4 +296,24 @@ GLint gluBuild2DMipmaps(GLenum target, GLint internal, GLsizei width, GLsizei he
     return status;
   }
   return real_gluBuild2DMipmaps(target, internal, width, height, format, type, data);
+}
+
+/* GLEW reaches glVertexAttrib2fv, which gives the texture coordinates, by
+ * asking GLX for its address: tiled-once hands it a function of its own. */
+static void (*real_glVertexAttrib2fv)(GLuint, const GLfloat*);
+
+static void tiled_once_coordinate(GLuint index, const GLfloat* st) {
+  const GLfloat once[2] = {st[0] == 2 ? 1 : st[0], st[1] == 2 ? 1 : st[1]};
+  real_glVertexAttrib2fv(index, once);
+}
+
+__GLXextFuncPtr glXGetProcAddressARB(const GLubyte* name) {
+  static __GLXextFuncPtr (*real_glXGetProcAddressARB)(const GLubyte*);
+  REAL(glXGetProcAddressARB);
+  __GLXextFuncPtr f = real_glXGetProcAddressARB(name);
+  if (f && setting("FAULT", "tiled-once") && strcmp((const char*)name, "glVertexAttrib2fv") == 0) {
+    real_glVertexAttrib2fv = (void (*)(GLuint, const GLfloat*))f;
+    return (__GLXextFuncPtr)tiled_once_coordinate;
+  }
+  return f;
 }
