@@ -97,6 +97,28 @@ if [ "$SANITIZED" != ON ]; then
     tail -n 1 "$work/stdout"
   done
 
+  # The run's limits say who was slow, with the limits made short: a demo
+  # that stops drawing at frame 40 (the demo's line, GL's strings as the
+  # capture library wrote them after the first swap), and a checker that
+  # judges too slowly (its own error, not the demo's).
+  limited() { # FRAME_SECONDS JUDGE_SECONDS NAME VAR=VALUE...: the checker with those limits
+    frame_s=$1 judge_s=$2 name=$3
+    shift 3
+    status=0
+    env "$@" $python -c "import sys; from check import run; run.FRAME_SECONDS = $frame_s; \
+run.JUDGE_SECONDS = $judge_s; sys.exit(run.main(sys.argv))" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" \
+      --report "$work/$name-report" >"$work/$name.out" 2>&1 || status=$?
+  }
+  limited 3 60 hang LD_PRELOAD="$INTERPOSE" FAULT=hang
+  [ "$status" -eq 1 ] && grep -q '^FAIL demo: start-up and frames: .*(status a time-out: no frame for 3 s, after frame 39)$' \
+    "$work/hang.out" && grep -q '^renderer: llvmpipe' "$work/hang.out" ||
+    { cat "$work/hang.out"; fail "a demo that stops drawing: status $status"; }
+  limited 60 0.001 slow
+  [ "$status" -eq 3 ] && grep -q '^error checker: [0-9]* frames waiting to be judged, none judged for 0.001 s' \
+    "$work/slow.out" && ! grep -q '^FAIL demo' "$work/slow.out" ||
+    { cat "$work/slow.out"; fail "a checker that falls behind: status $status"; }
+  echo "ok the run's limits: $(grep '^FAIL demo' "$work/hang.out"); $(grep '^error checker' "$work/slow.out")"
+
   $python "$(dirname "$0")/check_test.py" sizes >"$work/stdout" 2>&1 || fail "the scene in other window sizes"
   tail -n 1 "$work/stdout"
   passes 1000x700 CAPTURE_WINDOW=1000x700

@@ -47,7 +47,9 @@
  *                      before shows wherever nothing is drawn over it;
  *         gamma        the frame gamma-encoded (2.2), as a wrong sRGB setting;
  *         no-colour    every glColor lost: everything is drawn in GL's initial
- *                      white.
+ *                      white;
+ *         hang         from frame 40 on, no frame drawn: the program hangs in
+ *                      glClear, as a driver that stops answering.
  * Frames are counted by glClear, which the demo calls once at the start of
  * each; a frame's own faults are made at its first glFlush, the demo's own
  * (freeglut's glutSwapBuffers calls glFlush again, after the frame has been
@@ -62,6 +64,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <string.h>
 
 #ifndef GL_TEXTURE_MAX_ANISOTROPY_EXT
@@ -126,6 +129,8 @@ void glClear(GLbitfield mask) {
   static void (*real_glClear)(GLbitfield);
   REAL(glClear);
   ++frame;
+  while (setting("FAULT", "hang") && frame >= 40)
+    pause();
   real_glClear(mask);
   if (setting("FAULT", "no-clear") && frame % 10 == 0 && before)
     draw_over(before, before_w, before_h); /* what the skipped clear left */
