@@ -933,6 +933,8 @@ def one_colour(look, failing):
         colour, rows, cols = box_colour(look)
         if colour is None:
             return None
+    if channel_max(colour) <= FOREGROUND:
+        return None  # objects in black are not drawn, as far as the frame tells
     scene = look.scene
     quads = dict(scene.quads)
     quads["gradient quad"] = quads["gradient quad"]._replace(colours=(tuple(colour),) * 4)
