@@ -12,6 +12,7 @@ the report draws: the pixels that disagree, the place the words name, and
 the misread scene that fits, where one does. Where several checks fail, the
 pixels that another failing object drew are left out of a check (blame):
 one that then passes follows from that object and says so."""
+import time
 from typing import Callable, NamedTuple
 
 import numpy as np
@@ -20,6 +21,7 @@ from .capture import Frame  # noqa: F401 - the checker's frames, read where they
 from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, TURNING, Fit, Look, centres, channel_max,
                    grid_points, line_green, quad_colours, scene_key)
 from .misreadings import ANGLES, COLOURS, OUTLINES
+from .results import Check, checks
 from .scene import Colours, quad_key
 
 # Levels a channel may differ from the colour expected: three steps of a
@@ -589,28 +591,36 @@ def check_depth(look):
     return None
 
 
-CHECKS = (
-    ("tiled quad: place, shape and spin", lambda k: check_outline(k, "tiled quad")),
-    ("tiled quad: the photograph 2 x 2, right way up", lambda k: check_colours(k, "tiled quad")),
-    ("gradient quad: place and tumble", lambda k: check_outline(k, "gradient quad")),
-    ("gradient quad: corner colours", lambda k: check_colours(k, "gradient quad")),
-    ("image quad: pixel rectangle", lambda k: check_outline(k, "image quad")),
-    ("image quad: the photograph right way up", lambda k: check_colours(k, "image quad")),
-    ("wire box: 12 edges", check_box),
-    ("scene: clear colour", check_clear),
-    ("scene: depth test", check_depth),
-    ("scene: frame N drawn at N degrees, the first at 1", check_angle),
+# The checks a frame is given, one record each, in order; those named here
+# are the ones blame and the run's scenarios refer to.
+TILED_OUTLINE = Check("tiled quad: place, shape and spin", "tiled quad", "the tiled quad's outline",
+                      lambda k: check_outline(k, "tiled quad"))
+GRADIENT_OUTLINE = Check("gradient quad: place and tumble", "gradient quad", "the gradient quad's outline",
+                         lambda k: check_outline(k, "gradient quad"))
+IMAGE_OUTLINE = Check("image quad: pixel rectangle", "image quad", "the image quad's outline",
+                      lambda k: check_outline(k, "image quad"))
+IMAGE_COLOURS = Check("image quad: the photograph right way up", "image quad", "the image quad's colours",
+                      lambda k: check_colours(k, "image quad"))
+CLEAR_CHECK = Check("scene: clear colour", None, "the clear colour", check_clear)
+ANGLE = Check("scene: frame N drawn at N degrees, the first at 1", None, "the frame's angle", check_angle)
+CHECKS = checks(
+    TILED_OUTLINE,
+    Check("tiled quad: the photograph 2 x 2, right way up", "tiled quad", "the tiled quad's colours",
+          lambda k: check_colours(k, "tiled quad")),
+    GRADIENT_OUTLINE,
+    Check("gradient quad: corner colours", "gradient quad", "the gradient quad's colours",
+          lambda k: check_colours(k, "gradient quad")),
+    IMAGE_OUTLINE,
+    IMAGE_COLOURS,
+    Check("wire box: 12 edges", "wire box", "the wire box", check_box),
+    CLEAR_CHECK,
+    Check("scene: depth test", None, "the depth test", check_depth),
+    ANGLE,
 )
-ANGLE, CLEAR_CHECK = CHECKS[-1][0], CHECKS[7][0]
-# The objects; the object each check judges; and what a line that follows
-# from a check names.
+OUTLINE_CHECKS = (TILED_OUTLINE, GRADIENT_OUTLINE, IMAGE_OUTLINE)
+# Blame's own failure is a line of its own.
+BLAME = checks(Check("blame"))[0]
 OBJECTS = ("tiled quad", "gradient quad", "image quad", "wire box")
-OBJECT = {name: name.split(":")[0] if not name.startswith("scene") else None for name, _ in CHECKS}
-CAUSE = {CHECKS[0][0]: "the tiled quad's outline", CHECKS[1][0]: "the tiled quad's colours",
-         CHECKS[2][0]: "the gradient quad's outline", CHECKS[3][0]: "the gradient quad's colours",
-         CHECKS[4][0]: "the image quad's outline", CHECKS[5][0]: "the image quad's colours",
-         CHECKS[6][0]: "the wire box", CHECKS[7][0]: "the clear colour", CHECKS[8][0]: "the depth test",
-         ANGLE: "the frame's angle"}
 
 
 # ------------------------------------------------------------------- blame
@@ -702,23 +712,23 @@ def blame(look, results):
     """Where several checks fail: the failing checks whose pixels another
     failing object accounts for follow from it, and say so; the rest are
     the objects at fault. Both quads a degree off follow from the angle."""
-    failing = {r.name: r for r in results if r.problem}
+    failing = {r.check: r for r in results if r.problem}
     if len(failing) < 2:
         return results
     follows = {}
     if ANGLE in failing:
-        follows.update({n: ANGLE for n in (CHECKS[0][0], CHECKS[2][0]) if n in failing})
+        follows.update({n: ANGLE for n in (TILED_OUTLINE, GRADIENT_OUTLINE) if n in failing})
     open_ = [n for n in failing if n != ANGLE and n not in follows]
-    objects = {OBJECT[n] for n in open_ if OBJECT[n]}
-    b = Blame(look, {OBJECT[n] for n in failing if n in (CHECKS[0][0], CHECKS[2][0], CHECKS[4][0])})
+    objects = {n.object for n in open_ if n.object}
+    b = Blame(look, {n.object for n in failing if n in OUTLINE_CHECKS})
 
     def stands(name, among):
         still = failing[name].problem.still
-        return still is None or still(b.left_out(among, OBJECT[name], name == CLEAR_CHECK))
+        return still is None or still(b.left_out(among, name.object, name == CLEAR_CHECK))
     primary = [n for n in open_ if stands(n, objects)]
     if not primary and open_:  # each explained by another: the first object's own check
-        primary = [next((n for n in open_ if OBJECT[n]), open_[0])]
-    causes = {OBJECT[n]: n for n in reversed(primary) if OBJECT[n]}
+        primary = [next((n for n in open_ if n.object), open_[0])]
+    causes = {n.object: n for n in reversed(primary) if n.object}
     if ANGLE in failing:
         primary.append(ANGLE)
         causes.update({o: ANGLE for o in TURNING})
@@ -729,13 +739,13 @@ def blame(look, results):
             primary.append(n)
             continue
         p = failing[n].problem
-        weights = {o: b.drew(o, p.rows, p.cols, n == CLEAR_CHECK).sum() for o in causes if o != OBJECT[n]}
+        weights = {o: b.drew(o, p.rows, p.cols, n == CLEAR_CHECK).sum() for o in causes if o != n.object}
         follows[n] = causes[max(weights, key=weights.get)] if weights else primary[0]
     out = []
     for r in results:
-        if r.name in follows:
-            cause = follows[r.name]
-            r = r._replace(problem=r.problem._replace(says=f"follows from {CAUSE[cause]}"), follows=cause)
+        if r.check in follows:
+            cause = follows[r.check]
+            r = r._replace(problem=r.problem._replace(says=f"follows from {cause.cause}"), follows=cause)
         out.append(r)
     return out
 
@@ -744,10 +754,24 @@ def blame(look, results):
 
 
 class Result(NamedTuple):
-    name: str
+    check: Check
     problem: Problem = None  # what is wrong, or None
     error: str = None  # why the checker could not judge, or None
-    follows: str = None  # the check whose fault this one's follows from, or None
+    follows: Check = None  # the check whose fault this one's follows from, or None
+    seconds: float = 0.0  # the time the check took
+
+    @property
+    def name(self):
+        return self.check.id
+
+
+def judged(check, look):
+    """One check's Result on a look, timed; an error inside it is its own."""
+    t = time.perf_counter()
+    try:
+        return Result(check, check.function(look), seconds=time.perf_counter() - t)
+    except Exception as e:  # noqa: BLE001 - reported as the check's own error
+        return Result(check, None, f"{type(e).__name__}: {e}", seconds=time.perf_counter() - t)
 
 
 def check_frame(frame, scene):
@@ -757,16 +781,11 @@ def check_frame(frame, scene):
     try:
         look = Look(frame, scene)
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error
-        return [Result(name, None, f"{type(e).__name__}: {e}") for name, _ in CHECKS]
-    results = []
-    for name, check in CHECKS:
-        try:
-            results.append(Result(name, check(look)))
-        except Exception as e:  # noqa: BLE001
-            results.append(Result(name, None, f"{type(e).__name__}: {e}"))
+        return [Result(c, None, f"{type(e).__name__}: {e}") for c in CHECKS]
+    results = [judged(c, look) for c in CHECKS]
     try:
         results = blame(look, results)
     except Exception as e:  # noqa: BLE001
-        results.append(Result("blame", None, f"{type(e).__name__}: {e}"))
+        results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
     # Closures do not cross to another process; the words and pixels do.
     return [r._replace(problem=r.problem._replace(still=None)) if r.problem else r for r in results]
