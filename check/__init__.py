@@ -10,10 +10,17 @@
   misreadings.py  the ways a program gets the scene wrong that are named
   look.py         a frame seen against the scene: each quad at its pixels,
                   the box's lines, how the frame fits each outline
-  frame.py        the checks of one captured frame against the scene, and
-                  which object is at fault where several fail
+  whole.py        the causes of a whole frame: a frame of one colour, one
+                  map of every colour, what only a turn's frames tell
+  frame.py        the checks of one captured frame against the scene (a
+                  record each), and which object is at fault where several fail
+  results.py      the run's result, in one model: each check's line, its
+                  status, frames and evidence; the totals and the status
   photographs.py  the test photographs: what they hold, how they are made
   report.py       the report: a picture of every check, one HTML page
+  export.py       the result as JUnit XML and as JSON, and that JSON read back
+  compare.py      two runs' JSON compared: regressions, fixes, ...
+                  (python3 -m check.compare A.json B.json)
   explain.py      the page on how the picture is made: frame 30 through the
                   pipeline, from the model and the real demo (python3 -m check.explain)
   frame-capture.c the capture library (LD_PRELOAD), built as frame_capture

@@ -27,15 +27,15 @@ def frame_name(n):
     return f"frame-{n}.ppm"
 
 
-def frame_list(frames):
+def frame_list(frames, between=","):
     """CAPTURE_FRAMES for frame numbers: consecutive ones as ranges."""
-    out, frames = [], sorted(set(frames))
-    for n in frames:
+    out = []
+    for n in sorted(set(frames)):
         if out and out[-1][1] == n - 1:
             out[-1][1] = n
         else:
             out.append([n, n])
-    return ",".join(f"{a}" if a == b else f"{a}-{b}" for a, b in out)
+    return between.join(f"{a}" if a == b else f"{a}-{b}" for a, b in out)
 
 
 def environment(directory, library, frames=(), end=None, seconds=None, rename=None, keys=None, resize=None,

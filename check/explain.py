@@ -35,8 +35,9 @@ from PIL import Image, ImageDraw, ImageFont
 
 from . import capture, report
 from .capture import Frame
-from .frame import CAUSE, CHECKS, DEPTH_APART, check_frame
-from .run import Run, Verdict, frames_words
+from .frame import CHECKS, DEPTH_APART, check_frame
+from .results import Status, Tally
+from .run import Run
 from .scene import (CAMERA, PROJECT_TINT, PROJECTION, Photo, Scene, glu_size, gradient_quad, image_quad,
                     rotate, scale, tiled_quad, translate)
 
@@ -552,20 +553,14 @@ def agreement(objs, records, scene):
 
 def checker_lines(frame, scene, label="project shaders"):
     """The lines scripts/check prints of frame 30 judged (frame.check_frame),
-    as it prints them for a turn: [run.Verdict] in the checks' order."""
-    results = {r.name: r for r in check_frame(frame, scene)}
+    as it prints them for a turn: [results.Outcome] in the checks' order."""
+    results = {r.check: r for r in check_frame(frame, scene)}
     out = []
-    for name, _ in CHECKS:
-        r, line = results.get(name), f"{name} ({label})"
-        if r is None or (r.problem is None and r.error is None):
-            out.append(Verdict("ok", line, frame=frame, scene=scene))
-        elif r.error:
-            out.append(Verdict("error", line, f"{frames_words([FRAME])}: {r.error}", frame, scene))
-        elif r.follows:
-            out.append(Verdict("FAIL", line, f"{frames_words([FRAME])}: follows from {CAUSE[r.follows]}", frame,
-                               scene, r.problem, follows=f"{r.follows} ({label})"))
-        else:
-            out.append(Verdict("FAIL", line, f"{frames_words([FRAME])}: {r.problem.says}", frame, scene, r.problem))
+    for check in CHECKS:
+        t = Tally()
+        if check in results:
+            t.add(FRAME, results[check])
+        out.append(t.outcome(label, check, [FRAME], {FRAME: frame}, lambda f: scene))
     return out
 
 
@@ -780,8 +775,8 @@ def page(p):
                 "The checker's lines that do not pass (the checker's picture of the first: the cyan outline "
                 "where the scene puts each object, magenta where the frame disagrees, dashed yellow the "
                 "misreading that fits, where one does):", "", "```"]
-        out += [v.text() for v in lines if v.kind != "ok"]
-        out += ["```", "", f"The other {sum(v.kind == 'ok' for v in lines)} checks pass.", END_DRAWN, ""]
+        out += [v.text() for v in lines if v.status is not Status.OK]
+        out += ["```", "", f"The other {sum(v.status is Status.OK for v in lines)} checks pass.", END_DRAWN, ""]
     return out
 
 
@@ -838,9 +833,9 @@ def make(runner, data):
     d, test_photo = runner.folder("unchanged", "quadrants")
     f, _ = runner.frame(d)
     unchanged = checker_lines(f, Scene(FRAME, test_photo, PROJECT_TINT, f.w, f.h))
-    if any(v.kind != "ok" for v in unchanged):
+    if any(v.status is not Status.OK for v in unchanged):
         raise Missing("the unchanged demo fails the checker at frame 30: " + "; ".join(
-            v.text() for v in unchanged if v.kind != "ok"))
+            v.text() for v in unchanged if v.status is not Status.OK))
     changes = []
     for i, c in enumerate(CHANGES, 1):
         shader = None
@@ -851,10 +846,10 @@ def make(runner, data):
         d, test_photo = runner.folder(f"try-{i}", "quadrants", shader)
         f, _ = runner.frame(d, {"FAULT": c.fault} if c.fault else None, [runner.interpose] if c.fault else ())
         lines = checker_lines(f, Scene(FRAME, test_photo, PROJECT_TINT, f.w, f.h))
-        failing = [v for v in lines if v.kind != "ok" and not v.follows]
+        failing = [v for v in lines if v.status is Status.FAIL]
         if not failing:
             raise Missing(f"'Try it' {i} ({c.name}) changed nothing the checker sees")
-        pictures[f"try-{i}.png"] = png(report.picture(failing[0]))
+        pictures[f"try-{i}.png"] = png(report.picture(failing[0].pictures[0]))
         changes.append((c, lines))
 
     figures = {"objects": objs, "scene": scene, "corners": {o.name: corners(scene, o) for o in objs},

@@ -13,6 +13,7 @@ the misread scene that fits, where one does. Where several checks fail, the
 pixels that another failing object drew are left out of a check (blame):
 one that then passes follows from that object and says so."""
 import copy
+import time
 from typing import Callable, NamedTuple
 
 import numpy as np
@@ -22,6 +23,7 @@ from .look import (ANGLE_READINGS, CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STR
                    better_reading, centres, channel_max, grid_points, grow, line_green, patch, quad_colours, scene_key,
                    union_fit)
 from .misreadings import ANGLES, CAUSES, COLOURS, OUTLINES
+from .results import Check, checks
 from .scene import PLAIN_TINT, Colours, Scene, quad_key
 from .whole import MAP_MOVES, MAP_POINTS, colour_map, flat_colour, nothing_drawn, undo
 
@@ -588,33 +590,32 @@ def check_whole(look):
     return look.cause
 
 
-CHECKS = (
-    ("scene: the whole frame", check_whole),
-    ("tiled quad: place, shape and spin", lambda k: check_outline(k, "tiled quad")),
-    ("tiled quad: the photograph 2 x 2, right way up", lambda k: check_colours(k, "tiled quad")),
-    ("gradient quad: place and tumble", lambda k: check_outline(k, "gradient quad")),
-    ("gradient quad: corner colours", lambda k: check_colours(k, "gradient quad")),
-    ("image quad: pixel rectangle", lambda k: check_outline(k, "image quad")),
-    ("image quad: the photograph right way up", lambda k: check_colours(k, "image quad")),
-    ("wire box: 12 edges", check_box),
-    ("scene: clear colour", check_clear),
-    ("scene: depth test", check_depth),
-    ("scene: frame N drawn at N degrees, the first at 1", check_angle),
-)
-WHOLE, ANGLE = CHECKS[0][0], CHECKS[-1][0]
-TILED_OUTLINE, TILED_COLOURS, GRADIENT_OUTLINE, GRADIENT_COLOURS, IMAGE_OUTLINE, IMAGE_COLOURS, BOX, CLEAR_CHECK, \
-    DEPTH = (name for name, _ in CHECKS[1:-1])
+# The checks a frame is given, one record each, in order; blame and the
+# run's scenarios refer to them by these names.
+WHOLE = Check("scene: the whole frame", None, "the whole frame", check_whole)
+TILED_OUTLINE = Check("tiled quad: place, shape and spin", "tiled quad", "the tiled quad's outline",
+                      lambda k: check_outline(k, "tiled quad"))
+TILED_COLOURS = Check("tiled quad: the photograph 2 x 2, right way up", "tiled quad", "the tiled quad's colours",
+                      lambda k: check_colours(k, "tiled quad"))
+GRADIENT_OUTLINE = Check("gradient quad: place and tumble", "gradient quad", "the gradient quad's outline",
+                         lambda k: check_outline(k, "gradient quad"))
+GRADIENT_COLOURS = Check("gradient quad: corner colours", "gradient quad", "the gradient quad's colours",
+                         lambda k: check_colours(k, "gradient quad"))
+IMAGE_OUTLINE = Check("image quad: pixel rectangle", "image quad", "the image quad's outline",
+                      lambda k: check_outline(k, "image quad"))
+IMAGE_COLOURS = Check("image quad: the photograph right way up", "image quad", "the image quad's colours",
+                      lambda k: check_colours(k, "image quad"))
+BOX = Check("wire box: 12 edges", "wire box", "the wire box", check_box)
+CLEAR_CHECK = Check("scene: clear colour", None, "the clear colour", check_clear)
+DEPTH = Check("scene: depth test", None, "the depth test", check_depth)
+ANGLE = Check("scene: frame N drawn at N degrees, the first at 1", None, "the frame's angle", check_angle)
+CHECKS = checks(WHOLE, TILED_OUTLINE, TILED_COLOURS, GRADIENT_OUTLINE, GRADIENT_COLOURS, IMAGE_OUTLINE,
+                IMAGE_COLOURS, BOX, CLEAR_CHECK, DEPTH, ANGLE)
 OUTLINE_CHECKS = {"tiled quad": TILED_OUTLINE, "gradient quad": GRADIENT_OUTLINE, "image quad": IMAGE_OUTLINE}
 COLOUR_CHECKS = {"tiled quad": TILED_COLOURS, "gradient quad": GRADIENT_COLOURS, "image quad": IMAGE_COLOURS}
-# The objects; the object each check judges; and what a line that follows
-# from a check names.
+# Blame's own failure is a line of its own.
+BLAME = checks(Check("blame"))[0]
 OBJECTS = ("tiled quad", "gradient quad", "image quad", "wire box")
-OBJECT = {name: name.split(":")[0] if not name.startswith("scene") else None for name, _ in CHECKS}
-CAUSE = {WHOLE: "the whole frame", TILED_OUTLINE: "the tiled quad's outline",
-         TILED_COLOURS: "the tiled quad's colours", GRADIENT_OUTLINE: "the gradient quad's outline",
-         GRADIENT_COLOURS: "the gradient quad's colours", IMAGE_OUTLINE: "the image quad's outline",
-         IMAGE_COLOURS: "the image quad's colours", BOX: "the wire box", CLEAR_CHECK: "the clear colour",
-         DEPTH: "the depth test", ANGLE: "the frame's angle"}
 
 
 # ------------------------------------------------------------------- blame
@@ -734,21 +735,21 @@ def blame(look, results):
     failing object accounts for follow from it, and say so; the rest are
     the objects at fault. Both quads a degree off follow from the angle."""
     results = whole_frame(look, results)
-    failing = {r.name: r for r in results if r.problem and not r.follows and r.name != WHOLE}
+    failing = {r.check: r for r in results if r.problem and not r.follows and r.check != WHOLE}
     if len(failing) < 2:
         return results
     follows = spoilt_depth(look, failing)
     if ANGLE in failing:
         follows.update({n: ANGLE for n in (TILED_OUTLINE, GRADIENT_OUTLINE) if n in failing})
     open_ = [n for n in failing if n != ANGLE and n not in follows]
-    objects = {OBJECT[n] for n in open_ if OBJECT[n]}
-    b = Blame(look, {OBJECT[n] for n in failing if n in OUTLINE_CHECKS.values()})
+    objects = {n.object for n in open_ if n.object}
+    b = Blame(look, {n.object for n in failing if n in OUTLINE_CHECKS.values()})
 
     def stands(name, among):
         # Pixels where nothing is drawn may be any object's that strayed.
         astray = name == CLEAR_CHECK or failing[name].problem.cause == "astray"
         still = failing[name].problem.still
-        return still is None or still(b.left_out(among, OBJECT[name], astray))
+        return still is None or still(b.left_out(among, name.object, astray))
     if BOX in open_ and failing[BOX].problem.cause == "astray" and CLEAR_CHECK in open_ and \
             not stands(BOX, set(OBJECTS) - {"wire box"}):
         # A quad's colours straying where nothing is drawn, green among them:
@@ -757,12 +758,12 @@ def blame(look, results):
         open_.remove(BOX)
     primary = [n for n in open_ if stands(n, objects)]
     if not primary and open_:  # each explained by another: the first object's own check
-        primary = [next((n for n in open_ if OBJECT[n]), open_[0])]
-    causes = {OBJECT[n]: n for n in reversed(primary) if OBJECT[n]}
+        primary = [next((n for n in open_ if n.object), open_[0])]
+    causes = {n.object: n for n in reversed(primary) if n.object}
     if ANGLE in failing:
         # What the turning quads drew at their other angle explains other
         # objects' checks too.
-        for n in [n for n in primary if OBJECT[n] not in TURNING and not stands(n, set(TURNING))]:
+        for n in [n for n in primary if n.object not in TURNING and not stands(n, set(TURNING))]:
             primary.remove(n)
             follows[n] = ANGLE
         causes = {o: n for o, n in causes.items() if n in primary}
@@ -775,7 +776,7 @@ def blame(look, results):
             primary.append(n)
             continue
         p = failing[n].problem
-        weights = {o: b.drew(o, p.rows, p.cols, n == CLEAR_CHECK).sum() for o in causes if o != OBJECT[n]}
+        weights = {o: b.drew(o, p.rows, p.cols, n == CLEAR_CHECK).sum() for o in causes if o != n.object}
         follows[n] = causes[max(weights, key=weights.get)] if weights else primary[0]
     return following(results, follows)
 
@@ -785,9 +786,9 @@ def following(results, follows):
     from}) saying so."""
     out = []
     for r in results:
-        if r.name in follows:
-            cause = follows[r.name]
-            problem = (r.problem or Problem(""))._replace(says=f"follows from {CAUSE[cause]}")
+        if r.check in follows:
+            cause = follows[r.check]
+            problem = (r.problem or Problem(""))._replace(says=f"follows from {cause.cause}")
             r = r._replace(problem=problem, follows=cause)
         out.append(r)
     return out
@@ -1037,14 +1038,14 @@ def whole_frame(look, results):
     before the checks, which judged the frame with it undone: those whose
     colours it moves follow; one failing is its own fault even so), every
     object in one colour, or the frame before showing through."""
-    by = {r.name: r for r in results}
+    by = {r.check: r for r in results}
     failing = {n: r for n, r in by.items() if r.problem and not r.follows and n != WHOLE}
     follows = {}
     if look.cmap is not None:
         moved = colours_moved(look)
         follows = {n: WHOLE for n in moved if n in by and not by[n].problem and not by[n].error}
         results = [r._replace(problem=r.problem._replace(says=f"{r.problem.says} (with the frame's colours mapped "
-                                                          f"back)")) if r.name in failing else r for r in results]
+                                                          f"back)")) if r.check in failing else r for r in results]
         return following(results, follows)
     if ANGLE in failing:  # the turning quads' outlines are the angle's
         failing = {n: r for n, r in failing.items() if n not in (TILED_OUTLINE, GRADIENT_OUTLINE)}
@@ -1052,7 +1053,7 @@ def whole_frame(look, results):
     if not found:
         return results
     problem, explained = found
-    results = [r._replace(problem=problem) if r.name == WHOLE else r for r in results]
+    results = [r._replace(problem=problem) if r.check == WHOLE else r for r in results]
     return following(results, {n: WHOLE for n in explained})
 
 
@@ -1060,10 +1061,24 @@ def whole_frame(look, results):
 
 
 class Result(NamedTuple):
-    name: str
+    check: Check
     problem: Problem = None  # what is wrong, or None
     error: str = None  # why the checker could not judge, or None
-    follows: str = None  # the check whose fault this one's follows from, or None
+    follows: Check = None  # the check whose fault this one's follows from, or None
+    seconds: float = 0.0  # the time the check took
+
+    @property
+    def name(self):
+        return self.check.id
+
+
+def judged(check, look):
+    """One check's Result on a look, timed; an error inside it is its own."""
+    t = time.perf_counter()
+    try:
+        return Result(check, check.function(look), seconds=time.perf_counter() - t)
+    except Exception as e:  # noqa: BLE001
+        return Result(check, None, f"{type(e).__name__}: {e}", seconds=time.perf_counter() - t)
 
 
 def check_frame(frame, scene):
@@ -1078,7 +1093,7 @@ def check_frame(frame, scene):
         if colour is not None:
             cause = "nothing" if max(colour) <= CLEAR else "flat"
             return [Result(WHOLE, Problem(nothing_drawn(colour), cause=cause))] + following(
-                [Result(name) for name, _ in CHECKS[1:]], {name: WHOLE for name, _ in CHECKS[1:]})
+                [Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
         look = Look(frame, scene)
         cmap = frame_map(look)
         if cmap is not None:
@@ -1088,16 +1103,11 @@ def check_frame(frame, scene):
             look = Look(undone, scene)
             look.cause, look.cmap = cause, cmap
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error
-        return [Result(name, None, f"{type(e).__name__}: {e}") for name, _ in CHECKS]
-    results = []
-    for name, check in CHECKS:
-        try:
-            results.append(Result(name, check(look)))
-        except Exception as e:  # noqa: BLE001
-            results.append(Result(name, None, f"{type(e).__name__}: {e}"))
+        return [Result(c, None, f"{type(e).__name__}: {e}") for c in CHECKS]
+    results = [judged(c, look) for c in CHECKS]
     try:
         results = blame(look, results)
     except Exception as e:  # noqa: BLE001
-        results.append(Result("blame", None, f"{type(e).__name__}: {e}"))
+        results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
     # Closures do not cross to another process; the words and pixels do.
     return [r._replace(problem=r.problem._replace(still=None)) if r.problem else r for r in results]

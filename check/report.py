@@ -20,6 +20,8 @@ import tempfile
 import numpy as np
 from PIL import Image, ImageDraw
 
+from .results import Status
+
 # The legend: what each colour drawn over a frame means.
 EXPECTED = (0, 255, 255)  # the scene's outlines and the box's edges
 MISREAD = (255, 255, 0)  # the outline of the misreading that fits, dashed
@@ -48,11 +50,11 @@ PAGE = string.Template("""<!DOCTYPE html>
 <style>
 body { font: 15px/1.4 sans-serif; margin: 1.5em; color: #111; background: #fafafa; }
 section { margin: 1.2em 0; padding: 0.6em 0.8em; background: #fff; border-left: 6px solid #999; }
-section.ok { border-color: #2a2; } section.FAIL, section.error { border-color: #d22; } section.skip { border-color: #aa2; }
+section.ok { border-color: #2a2; } section.fail, section.error { border-color: #d22; } section.skip { border-color: #aa2; }
 section.follows { border-color: #e80; }
 h2 { font-size: 1em; margin: 0 0 0.4em; font-family: monospace; white-space: pre-wrap; }
 ol.summary { font-family: monospace; padding-left: 2em; } ol.summary li { margin: 0.1em 0; }
-.FAIL a, .error a { color: #b00; } .follows a { color: #a50; } .skip a { color: #770; } .ok a { color: #161; }
+.fail a, .error a { color: #b00; } .follows a { color: #a50; } .skip a { color: #770; } .ok a { color: #161; }
 img { display: block; max-width: 100%; image-rendering: pixelated; margin: 0.3em 0; }
 .swatch { display: inline-block; width: 1.2em; height: 0.8em; margin-right: 0.4em; vertical-align: middle; }
 pre { background: #eee; padding: 0.5em; }
@@ -71,13 +73,12 @@ $sections
 SECTION = string.Template("""<section class="$kind" id="$anchor"><h2>$line</h2>$picture</section>
 """)
 
-# The strip of a turn: a cell for each angle, coloured by its frame's verdict.
-STRIP_COLOURS = {"ok": "#2a2", "FAIL": "#d22", "follows": "#e80", "error": "#829", None: "#bbb"}
-STRIP_WORDS = {"ok": "every check passed", "FAIL": "a check failed", "follows": "a check follows from another's fault",
-               "error": "the checker could not judge", None: "not judged"}
+# The strip of a turn: a cell for each angle, coloured by its frame's status.
+STRIP_COLOURS = {Status.OK: "#2a2", Status.FAIL: "#d22", Status.FOLLOWS: "#e80", Status.ERROR: "#829", None: "#bbb"}
+STRIP_WORDS = {Status.OK: "every check passed", Status.FAIL: "a check failed",
+               Status.FOLLOWS: "a check follows from another's fault", Status.ERROR: "the checker could not judge",
+               None: "not judged"}
 CELL, STRIP_HEIGHT = 2, 18
-# Each line's place in the summary: failures first.
-ORDER = {"error": 0, "FAIL": 1, "follows": 2, "skip": 3, "ok": 4}
 
 
 def clear(folder):
@@ -142,10 +143,10 @@ def draw(image, shapes, colour, place=lambda p: p, width=1, alpha=255, dash=0):
     image.alpha_composite(layer)
 
 
-def overview(verdict):
+def overview(seen):
     """The frame with the scene drawn over it, the misreading's outline and
-    the disagreeing pixels marked: an RGBA picture."""
-    frame, scene, problem = verdict.frame, verdict.scene, verdict.problem
+    the disagreeing pixels marked (results.Evidence): an RGBA picture."""
+    frame, scene, problem = seen
     image = Image.fromarray(frame.pixels.astype(np.uint8)).convert("RGBA")
     if scene is not None:
         draw(image, outlines(scene), EXPECTED, alpha=OVERLAY_ALPHA)
@@ -162,10 +163,10 @@ def overview(verdict):
     return image
 
 
-def zoom(verdict):
+def zoom(seen):
     """The frame around the place the problem names, each pixel enlarged,
     with the outlines and a dot on each disagreeing pixel."""
-    frame, scene, problem = verdict.frame, verdict.scene, verdict.problem
+    frame, scene, problem = seen
     rows, cols = np.asarray(problem.rows, int), np.asarray(problem.cols, int)
     at = problem.at if problem.at is not None else (
         (int(np.median(cols)), int(np.median(rows))) if len(rows) else None)
@@ -194,13 +195,11 @@ def zoom(verdict):
     return image
 
 
-def picture(verdict):
-    """The picture of one check: the overview, and for a problem the zoom
-    beside it. None where the check judged no frame."""
-    if verdict.frame is None:
-        return None
-    image = overview(verdict)
-    close = zoom(verdict) if verdict.problem is not None else None
+def picture(seen):
+    """The picture of what a check saw (results.Evidence): the overview,
+    and for a problem the zoom beside it."""
+    image = overview(seen)
+    close = zoom(seen) if seen.problem is not None else None
     if close is None:
         return image.convert("RGB")
     gap = 8
@@ -218,7 +217,7 @@ def png(image):
 
 def strip(label, angles):
     """A turn at a glance: an inline SVG strip of 360 cells, one an angle,
-    each coloured by the verdict on the frame drawn at it (and titled so)."""
+    each coloured by the status of the frame drawn at it (and titled so)."""
     cells = []
     for a in range(1, 361):
         kind = angles.get(a)
@@ -226,59 +225,51 @@ def strip(label, angles):
                      f'fill="{STRIP_COLOURS[kind]}"><title>angle {a}: {STRIP_WORDS[kind]}</title></rect>')
     ticks = "".join(f'<text x="{(a - 1) * CELL}" y="{STRIP_HEIGHT + 12}" font-size="10">{a}</text>'
                     for a in range(1, 361, 30))
-    counts = ", ".join(f"{sum(v == k for v in angles.values()) if k else 360 - len(angles)} {STRIP_WORDS[k]}"
-                       for k in STRIP_COLOURS if (sum(v == k for v in angles.values()) if k else 360 - len(angles)))
+    shown = list(angles.values()) + [None] * (360 - len(angles))
+    counts = ", ".join(f"{shown.count(k)} {STRIP_WORDS[k]}" for k in STRIP_COLOURS if shown.count(k))
     return (f'<p>{html.escape(label)}: every angle of a turn, 1 to 360 ({html.escape(counts)})</p>'
             f'<svg class="strip" width="{360 * CELL}" height="{STRIP_HEIGHT + 14}" '
             f'role="img" aria-label="{html.escape(label, quote=True)}">{"".join(cells)}{ticks}</svg>')
 
 
-def kind_of(v):
-    return "follows" if v.follows else v.kind
-
-
-def write(verdicts, folder, notes=(), strips=None):
-    """Writes, for the run's verdicts (run.Verdict), FOLDER/report.html and a
-    PNG of each failing check's first picture beside it; returns the page's
-    path. The page opens with every check, failures first, each linking to
-    its section; then a strip of the angles of each turn; then a section for
-    each check: its line, the picture of the first frame of each range of
-    frames it failed at (or, folded away, the frame a passing check was
-    seen on)."""
+def write(result, folder):
+    """Writes, for a run's result (results.RunResult), FOLDER/report.html
+    and a PNG of each failing check's first picture beside it; returns the
+    page's path and the PNGs' paths by (scenario, check). The page opens
+    with every check, the most severe first, each linking to its section;
+    then a strip of the angles of each turn; then a section for each check:
+    its line, the picture of the first frame of each range of frames it
+    failed at (or, folded away, the frame a passing check was seen on)."""
     os.makedirs(folder, exist_ok=True)
-    sections, drawn, index = [], {}, []
+    sections, drawn, index, pngs = [], {}, [], {}
 
-    def embedded(v):
-        key = (id(v.frame), id(v.scene), id(v.problem))
+    def embedded(seen):
+        key = tuple(map(id, seen))
         if key not in drawn:
-            image = picture(v)
-            drawn[key] = image and png(image)
+            drawn[key] = png(picture(seen))
         return drawn[key]
-    anchors = {v.name: f"check-{i}" for i, v in enumerate(verdicts, 1)}
-    for i, v in enumerate(verdicts, 1):
-        data = embedded(v)
-        if data and v.kind == "FAIL" and not v.follows:
-            write_whole(os.path.join(folder, f"{i:02d}-{slug(v.name)}.png"), data)
-        shown = [(v.frame, data)] + [(f, embedded(v._replace(frame=f, scene=sc, problem=pr))) for f, sc, pr in v.more]
-        images = "".join(f'<img alt="frame {f.number}: {html.escape(v.name, quote=True)}" '
-                         f'src="data:image/png;base64,{base64.b64encode(d).decode()}">' for f, d in shown if d)
-        if images and v.kind in ("ok", "skip"):
+    anchors = {(o.scenario, o.check): f"check-{i}" for i, o in enumerate(result.outcomes, 1)}
+    for i, o in enumerate(result.outcomes, 1):
+        shown = [(seen.frame, embedded(seen)) for seen in o.pictures]
+        if shown and o.status is Status.FAIL:
+            pngs[o.scenario, o.check] = os.path.join(folder, f"{i:02d}-{slug(o.name)}.png")
+            write_whole(pngs[o.scenario, o.check], shown[0][1])
+        images = "".join(f'<img alt="frame {f.number}: {html.escape(o.name, quote=True)}" '
+                         f'src="data:image/png;base64,{base64.b64encode(d).decode()}">' for f, d in shown)
+        if images and not o.status.failed:
             images = f"<details><summary>the frame it was seen on</summary>{images}</details>"
-        line = html.escape(v.text())
-        if v.follows and v.follows in anchors:
-            line += f' (<a href="#{anchors[v.follows]}">{html.escape(v.follows)}</a>)'
-        sections.append(SECTION.substitute(kind=kind_of(v), anchor=anchors[v.name], line=line, picture=images))
-        index.append((ORDER[kind_of(v)], i, f'<li class="{kind_of(v)}"><a href="#{anchors[v.name]}">'
-                                            f'{html.escape(v.text())}</a></li>'))
-    passed = sum(v.kind == "ok" for v in verdicts)
-    failed = sum(v.kind in ("FAIL", "error") and not v.follows for v in verdicts)
-    following = sum(bool(v.follows) for v in verdicts)
-    summary = f"{passed} passed, {failed} failed" + (f", {following} following" if following else "")
+        line = html.escape(o.text())
+        cause = result.cause(o)
+        if cause:
+            line += f' (<a href="#{anchors[cause.scenario, cause.check]}">{html.escape(cause.name)}</a>)'
+        kind, anchor = o.status.kind, anchors[o.scenario, o.check]
+        sections.append(SECTION.substitute(kind=kind, anchor=anchor, line=line, picture=images))
+        index.append((-o.status, i, f'<li class="{kind}"><a href="#{anchor}">{html.escape(o.text())}</a></li>'))
     legend = "".join(f'<li><span class="swatch" style="background: rgb{c}"></span>{html.escape(t)}</li>'
                      for c, t in LEGEND)
     path = os.path.join(folder, "report.html")
-    write_whole(path, PAGE.substitute(summary=summary, notes=html.escape("\n".join(notes)), legend=legend,
-                                      index="".join(x for *_, x in sorted(index)),
-                                      strips="".join(strip(k, a) for k, a in (strips or {}).items()),
+    write_whole(path, PAGE.substitute(summary=result.totals().line(), notes=html.escape("\n".join(result.notes)),
+                                      legend=legend, index="".join(x for *_, x in sorted(index)),
+                                      strips="".join(strip(k, a) for k, a in result.strips.items()),
                                       sections="".join(sections)).encode())
-    return path
+    return path, pngs

@@ -6,7 +6,8 @@ plainest ones, object by object against the scene as the demo builds it
 speed; then writes a report with a picture of every check (report.py).
 
   python3 -m check.run --demo DEMO --capture frame_capture.so --data DATA
-                       [--keep DIR] [--report DIR]
+                       [--keep DIR] [--report DIR] [--junit FILE] [--json FILE]
+                       [--baseline FILE]
 
 DATA holds the project's shaders; the plainest pair (the vertex colour; the
 texel, unmodulated) lies in check/plain/. The demo runs on the current
@@ -18,13 +19,19 @@ the first frame and the frame rate, "report: PATH", then "N passed, M
 failed" (errors count as failed; a FAIL that follows from another object's
 fault is counted apart, as following). The status is 0 when every check
 passed, 1 when one failed, 3 when the checker itself failed (an error
-line), 2 for a usage error or a folder refused, 130 when interrupted.
+line), 2 for a usage error or a folder or file refused, 130 when
+interrupted.
 
 --keep DIR keeps the scratch folder (photographs, every frame, output) in
 DIR; --report DIR writes the report there (by default into check-report/
 beside the demo, replacing the report there). Each DIR must be missing or
 empty: a folder that holds anything is refused, and nothing in it is
-touched."""
+touched. --junit FILE writes the run as JUnit XML, a test case a line;
+--json FILE as one JSON document (export.py); each FILE is replaced whole,
+and one that is a folder is refused. --baseline FILE takes the failures of
+the run that FILE (--json's) holds as known: a check that fails as it did
+there, at those frames or fewer, is printed marked "(known)" and counted
+apart, one that passes now says so, and only the others fail the run."""
 import argparse
 import ctypes
 import multiprocessing
@@ -36,12 +43,13 @@ import sys
 import tempfile
 import time
 from collections import deque
-from typing import NamedTuple
 
-from . import capture, report
+from . import capture, export, report
 from .capture import Frame
-from .frame import ANGLE, CAUSE, CHECKS, WHOLE, check_frame
+from .frame import ANGLE, BLAME, CHECKS, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE, check_frame
 from .photographs import PHOTOGRAPHS
+from .results import (GL, SHOWN, Outcome, RunResult, Status, Tally, evidence, frame_status, frames_words, one_line,
+                      ranges)
 from .scene import PLAIN_TINT, PROJECT_TINT, Scene
 from .whole import across_frames
 
@@ -62,46 +70,11 @@ DEMO_SECONDS = 180
 FRAME_SECONDS = 60
 # The checker is given this long to judge a frame that waits for it.
 JUDGE_SECONDS = 60
-# A passing check shows this frame, where both quads lean clearly; a failing
-# one the first frame of each range of failing frames, up to PICTURES.
-SHOWN = 30
-PICTURES = 3
 TINTS = {"project": PROJECT_TINT, "plain": PLAIN_TINT}
-
-
-class Verdict(NamedTuple):
-    """One line of the run, and what its pictures show."""
-    kind: str  # "ok", "FAIL", "skip" or "error"
-    name: str
-    says: str = ""  # the words after the name
-    frame: object = None  # the Frame judged, if any
-    scene: object = None  # the scene it was judged against
-    problem: object = None  # frame.Problem, for a FAIL
-    follows: str = None  # for a FAIL that follows from another check's fault: that check
-    more: tuple = ()  # (frame, scene, problem) of each later range's first frame
-
-    def text(self):
-        """The line as printed."""
-        return f"{self.kind} {self.name}" + (f": {self.says}" if self.says else "")
 
 
 class Interrupted(Exception):
     pass
-
-
-def ranges(numbers):
-    """Frame numbers as ranges: "1-3, 7"."""
-    out = []
-    for n in sorted(numbers):
-        if out and out[-1][1] == n - 1:
-            out[-1][1] = n
-        else:
-            out.append([n, n])
-    return ", ".join(f"{a}" if a == b else f"{a}-{b}" for a, b in out)
-
-
-def frames_words(numbers):
-    return f"frame{'s' if len(numbers) > 1 else ''} {ranges(numbers)}"
 
 
 def worker():
@@ -138,35 +111,21 @@ def judge_frame(path, tint, photo):
     return f.number, why, results
 
 
-class Tally:
-    """A check's verdicts over the frames of a sweep, in frame order."""
-
-    def __init__(self):
-        self.failing, self.following, self.errors = [], {}, []
-        self.pictures = []  # (frame number, problem) of each failing range's first frame
-        self.last = None  # the last frame it failed at
-
-    def add(self, n, result):
-        if result.error:
-            self.errors.append((n, result.error))
-        elif result.problem and not result.follows:
-            if self.last != n - 1 or not self.failing:
-                self.pictures.append((n, result.problem))
-            self.failing.append(n)
-            self.last = n
-        elif result.problem:
-            self.following.setdefault(n, result.follows)
-
-
 class Run:
-    def __init__(self, demo, capture_library, data, scratch, keep=False):
+    """The demo's process and the workers that judge its frames; what they
+    find goes into the result (results.RunResult), a line at a time."""
+
+    def __init__(self, demo, capture_library, data, scratch, keep=False, baseline=None):
         self.demo, self.capture, self.data, self.scratch = demo, capture_library, data, scratch
         self.keep = keep
-        self.verdicts, self.notes, self.strips = [], [], {}
+        self.result = RunResult(baseline)
+        self.scenario = "run"  # what the demo runs for now: a capture error's line is of it
         self.magick = shutil.which("magick") or "convert"
         self.process, self.pool, self.unsaved = None, None, False
         self.slow = False  # the checker fell behind the demo: its own line says so
-        self.whole = {}  # each cause of the whole frame named in a turn: (its frames, its line)
+        # Each cause of the whole frame a turn named, by its cause: (its
+        # frames, its scenario, its check).
+        self.whole = {}
 
     def workers(self, path, tint, photo):
         """Starts the processes that judge frames, once the first frame has
@@ -178,26 +137,20 @@ class Run:
             pass
         self.pool = multiprocessing.get_context("fork").Pool(os.cpu_count() or 2, initializer=worker)
 
-    def count(self, *kinds):
-        return sum(v.kind in kinds and not v.follows for v in self.verdicts)
-
     def note(self, text):
         """A line about the machine or the run, not a check."""
-        self.notes.append(text)
+        self.result.notes.append(text)
         print(text, flush=True)
 
-    def line(self, verdict):
-        self.verdicts.append(verdict)
-        print(verdict.text(), flush=True)
+    def line(self, outcome):
+        print(self.result.add(outcome).text(), flush=True)
 
-    def say(self, ok, name, problem=None, frame=None, scene=None, evidence=None):
-        self.line(Verdict("ok" if ok else "FAIL", name, "" if ok else problem, frame, scene, evidence))
+    def say(self, scenario, check, status, words="", name=None, **more):
+        self.line(Outcome(scenario, check, status, name or f"{scenario}: {check}", words, **more))
 
-    def error(self, name, what, frame=None, scene=None):
-        self.line(Verdict("error", name, what, frame, scene))
-
-    def skip(self, name, why, frame=None):
-        self.line(Verdict("skip", name, why, frame))
+    def error(self, check, what):
+        """The checker's own failure, or the run's: a line named `check`."""
+        self.line(Outcome(self.scenario, check, Status.ERROR, check, what))
 
     def folder(self, name, shaders):
         d = os.path.join(self.scratch, name)
@@ -277,55 +230,13 @@ class Run:
     def frames(self, folder, names):
         return {n: Frame(os.path.join(folder, n)) for n in names if os.path.exists(os.path.join(folder, n))}
 
-    def settled(self, name, frame):
+    def settled(self, scenario, check, frame):
         """True for a frame that is evidence of the scene; else a skip line."""
         why = frame.unsettled()
         if why:
-            self.skip(f"{name}: frame {frame.number}", f"{why}; not judged", frame)
+            self.say(scenario, check, Status.SKIP, f"frame {frame.number}: {why}; not judged", frames=(frame.number,),
+                     pictures=evidence(frame))
         return not why
-
-    def judge(self, name, results, first=(), whole_frame=()):
-        """One line for a group of (frame, scene, [Result]) results; with
-        several checks, the first failing one is named, those in `first`
-        before the rest. An error in any of them is the line. A cause of the
-        whole frame that a turn named already is followed from, and so is
-        one in `whole_frame` (the frame's own Result of it, where the
-        results leave it out)."""
-        for f, scene, res in results:
-            for r in res:
-                if r.error:
-                    self.error(name, f"frame {f.number}: {r.name}: {r.error}", f, scene)
-                    return
-        rank = lambda c: first.index(c) if c in first else len(first)
-        f0, scene0, _ = results[0]
-        whole = next((r for r in [r for _, _, res in results for r in res] + list(whole_frame)
-                      if r.name == WHOLE and r.problem and not r.follows), None)
-        if whole and whole.problem.cause in self.whole:  # a cause of the whole frame a turn has named
-            named = self.whole[whole.problem.cause][1]
-            self.line(Verdict("FAIL", name, f"frame {f0.number}: follows from {named}: {whole.problem.says}", f0,
-                              scene0, whole.problem, follows=named))
-            return
-        problems = [(rank(r.name), f.number, f, scene, r) for f, scene, res in results for r in res
-                    if r.problem and not r.follows]
-        followers = [(f, scene, r) for f, scene, res in results for r in res if r.follows]
-        if "lag" in self.whole and (problems or followers):  # each frame shows the one before it
-            _, lagging = self.whole["lag"]
-            self.line(Verdict("FAIL", name, f"frame {f0.number}: follows from {lagging}", f0, scene0,
-                              follows=lagging))
-            return
-        if not problems and followers:  # what the line is about cannot be judged on its own
-            f, scene, r = min(followers, key=lambda x: (rank(x[2].name), x[0].number))
-            cause = f" ({whole.problem.says})" if whole and r.follows == WHOLE else ""
-            self.line(Verdict("FAIL", name, f"frame {f.number}: {r.name}: {r.problem.says}{cause}", f, scene,
-                              follows=r.follows))
-            return
-        if not problems:
-            self.say(True, name, frame=f0, scene=scene0)
-            return
-        _, n, f, scene, r = min(problems, key=lambda x: x[:2])
-        several = len({r.name for _, _, res in results for r in res}) > 1
-        says = f"frame {n}: {r.name}: {r.problem.says}" if several else f"frame {n}: {r.problem.says}"
-        self.say(False, name, says, f, scene, r.problem)
 
     # ------------------------------------------------------------ a sweep
 
@@ -334,7 +245,8 @@ class Run:
         demo writes them, in order; removes each once judged (or moves it
         to frames/ with --keep). Frames in `extra` are judged only where
         their angle was not. Returns {number: (why unsettled, [Result])},
-        the frames kept for pictures by number, and a Tally of each check."""
+        the frames kept for pictures by number, and a results.Tally of each
+        check by its id."""
         judged, kept, pending, tallies = {}, {}, deque(), {}
         last_judged = time.monotonic()
         wanted = list(numbers) + list(extra)
@@ -370,9 +282,7 @@ class Run:
                     _, why, results = job.get()
                     judged[n] = (why, results)
                     for r in results or ():
-                        t = tallies.setdefault(r.name, Tally())
-                        t.add(n, r)
-                        if t.pictures and t.pictures[-1][0] == n and len(t.pictures) <= PICTURES and n not in kept:
+                        if tallies.setdefault(r.name, Tally()).add(n, r) and n not in kept:
                             kept[n] = Frame(path)
                     if n == SHOWN and n not in kept:
                         kept[n] = Frame(path)
@@ -388,80 +298,76 @@ class Run:
             time.sleep(0.002)
         return judged, kept, tallies
 
-    def turn(self, label, folder, tint, photo, judged, kept, tallies):
+    def turn(self, label, tint, photo, judged, kept, tallies):
         """The lines of a turn: each check over every frame judged, its
         failing frames as ranges; the frames that were not judged; the strip
         of angles for the report."""
         # What only the frames together tell (a frame of lag, the frame
         # before showing through), then each check's verdicts over them.
-        judged = across_frames(judged, WHOLE, ANGLE, TURN)
+        judged = across_frames(judged, WHOLE.id, ANGLE.id, TURN)
         tallies = {}
         for n in sorted(judged):
             for r in judged[n][1] or ():
                 tallies.setdefault(r.name, Tally()).add(n, r)
-        angles, unsettled = {}, {}
+        strip, unsettled = {}, {}
         for n in sorted(judged):
             why, results = judged[n]
             if why:
                 unsettled[n] = why
-                continue
-            angle = n % TURN or TURN
-            if angle in angles:
-                continue
-            worst = "ok"
-            for r in results:
-                if r.error:
-                    worst = "error"
-                elif r.problem and not r.follows and worst != "error":
-                    worst = "FAIL"
-                elif r.problem and worst == "ok":
-                    worst = "follows"
-            angles[angle] = (n, worst)
-        missing = [n for n in range(1, TURN + 1) if n not in judged]
-        unsaved = any(v.name == "capture" for v in self.verdicts)  # the error line says why
-        if missing and not unsaved:
-            self.say(False, f"frames ({label})", f"{frames_words(missing)} not captured")
-        if unsettled:
-            first = min(unsettled)
-            self.skip(f"frames ({label})", f"{frames_words(list(unsettled))}: {unsettled[first]}; not judged")
-        judged_angles = sorted(angles)
-        self.note(f"frames judged ({label}): {len(judged_angles)} of {TURN} angles"
-                  + (f", in frames {ranges(n for n, _ in angles.values())}" if judged_angles else ""))
-        self.strips[label] = {a: v for a, (_, v) in angles.items()}
-        if not judged_angles:
-            if not unsaved:
-                self.say(False, f"frames ({label})", "no frame was drawn in a window of settled size")
-            return
-        shown = kept.get(SHOWN) or next((kept[n] for n in sorted(kept)), None)
-        for name, _ in CHECKS:
-            t = tallies.get(name, Tally())
-            line = f"{name} ({label})"
-            scene_of = lambda f: f and Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h)
-            if t.errors:
-                n, what = t.errors[0]
-                f = kept.get(n)
-                self.error(line, f"{frames_words([n for n, _ in t.errors])}: {what}", f, scene_of(f))
-            elif t.failing:
-                (n, problem), more = t.pictures[0], t.pictures[1:PICTURES]
-                f = kept.get(n)
-                if (name == WHOLE or problem.cause == "lag") and self.whole.get(problem.cause, (None,))[0] == t.failing:
-                    # The same cause at the same frames as with the project's
-                    # shaders: the machine's, whatever the shaders.
-                    first = self.whole[problem.cause][1]
-                    self.line(Verdict("FAIL", line, f"{frames_words(t.failing)}: follows from {first}", f,
-                                      scene_of(f), problem, follows=first))
-                    continue
-                if name == WHOLE or problem.cause == "lag":
-                    self.whole.setdefault(problem.cause, (t.failing, line))
-                self.line(Verdict("FAIL", line, f"{frames_words(t.failing)}: {problem.says}", f, scene_of(f), problem,
-                                  more=tuple((kept[m], scene_of(kept[m]), p) for m, p in more if m in kept)))
-            elif t.following:
-                n = min(t.following)
-                cause = t.following[n]
-                self.line(Verdict("FAIL", line, f"{frames_words(list(t.following))}: follows from {CAUSE[cause]}",
-                                  kept.get(n), scene_of(kept.get(n)), follows=f"{cause} ({label})"))
             else:
-                self.say(True, line, frame=shown, scene=scene_of(shown))
+                strip.setdefault(n % TURN or TURN, (n, max(map(frame_status, results), default=Status.OK)))
+        missing = [n for n in range(1, TURN + 1) if n not in judged]
+        unsaved = any(o.check == "capture" for o in self.result.outcomes)  # the error line says why
+        frames = dict(scenario=label, name=f"frames ({label})")
+        if missing and not unsaved:
+            self.say(check="frames captured", status=Status.FAIL, words=f"{frames_words(missing)} not captured",
+                     failing=tuple(missing), **frames)
+        if unsettled:
+            why = unsettled[min(unsettled)]
+            self.say(check="frames settled", status=Status.SKIP, failing=tuple(unsettled),
+                     words=f"{frames_words(list(unsettled))}: {why}; not judged", **frames)
+        self.note(f"frames judged ({label}): {len(strip)} of {TURN} angles"
+                  + (f", in frames {ranges(n for n, _ in strip.values())}" if strip else ""))
+        self.result.strips[label] = {a: status for a, (_, status) in strip.items()}
+        if not strip:
+            if not unsaved:
+                self.say(check="frames judged", status=Status.FAIL,
+                         words="no frame was drawn in a window of settled size", **frames)
+            return
+        seen = sorted(n for n, (why, _) in judged.items() if not why)
+        scene_of = lambda f: Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h)
+        for check in CHECKS + ((BLAME,) if BLAME.id in tallies else ()):
+            t = tallies.get(check.id, Tally())
+            o = t.outcome(label, check, seen, kept, scene_of)
+            cause = o.status is Status.FAIL and t.at[Status.FAIL][o.failing[0]].problem.cause
+            if o.status is Status.FAIL and (check == WHOLE or cause == "lag"):
+                frames, scenario, named = self.whole.setdefault(cause, (o.failing, label, check.id))
+                if scenario != label and frames == o.failing:
+                    # The same cause at the same frames as in the turn before,
+                    # with other shaders: the machine's, whatever the shaders.
+                    o = o._replace(status=Status.FOLLOWS, follows=named, follows_in=scenario,
+                                   words=f"{frames_words(list(o.failing))}: follows from {named} ({scenario})")
+            self.line(o)
+
+    def single(self, scenario, check, frame, scene, results, first=(), about=None):
+        """The line of a check of one frame (results.one_line): where the
+        frame shows a cause of the whole frame that a turn named, or the
+        turn found a frame of lag, it follows from that turn's line; with
+        `about` (records), of the checks it is about."""
+        whole = next((r for r in results if r.check == WHOLE and r.problem and not r.follows), None)
+        cause = whole.problem.cause if whole and whole.problem.cause in self.whole else \
+            "lag" if "lag" in self.whole and any(r.problem for r in results) else None
+        if cause:
+            _, in_scenario, named = self.whole[cause]
+            says = f": {whole.problem.says}" if whole and cause != "lag" else ""
+            self.line(Outcome(scenario, check, Status.FOLLOWS, f"{scenario}: {check}",
+                              f"frame {frame.number}: follows from {named} ({in_scenario}){says}", None,
+                              (frame.number,), (frame.number,), named, evidence(frame, scene, whole and whole.problem),
+                              follows_in=in_scenario))
+            return
+        if about is not None:
+            results = [r for r in results if r.check in about or r.check == WHOLE and r.problem]
+        self.line(one_line(scenario, check, frame, scene, results, first=first))
 
 
 def demo_failed(output, status):
@@ -483,6 +389,18 @@ def refused(path):
     return None
 
 
+def file_refused(path):
+    """Why a file given for output cannot be written, or None: it is
+    replaced whole, so it must be missing or a file, in a folder."""
+    if os.path.isdir(path):
+        return "is a folder"
+    if os.path.lexists(path) and (os.path.islink(path) or not os.path.isfile(path)):
+        return "is not a plain file"
+    if not os.path.isdir(os.path.dirname(path)):
+        return "lies in no folder"
+    return None
+
+
 def main(argv):
     parser = argparse.ArgumentParser(prog="check", description=__doc__.split("\n\n")[0],
                                      epilog="Status: 0 passed, 1 a check failed, 2 usage, 3 the checker failed, "
@@ -492,19 +410,34 @@ def main(argv):
     parser.add_argument("--data", required=True)
     parser.add_argument("--keep", metavar="DIR", help="keep the scratch folder in DIR (missing or empty)")
     parser.add_argument("--report", metavar="DIR", help="write the report in DIR (missing or empty)")
+    parser.add_argument("--junit", metavar="FILE", help="write the run as JUnit XML to FILE")
+    parser.add_argument("--json", metavar="FILE", help="write the run as JSON to FILE")
+    parser.add_argument("--baseline", metavar="FILE", help="count only the failures that the run in FILE (--json's) did not have")
     args = parser.parse_args(argv[1:])
     demo, capture_library, data = (os.path.abspath(p) for p in (args.demo, args.capture, args.data))
     keep = args.keep and os.path.abspath(args.keep)
     folder = args.report and os.path.abspath(args.report)
+    files = {"--junit": args.junit and os.path.abspath(args.junit), "--json": args.json and os.path.abspath(args.json)}
     for option, path in (("--keep", keep), ("--report", folder)):
         if path and refused(path):
             print(f"check: {option} {path} {refused(path)}; give a new or an empty folder", file=sys.stderr)
             return 2
-    if keep and keep == folder:
-        print("check: --keep and --report need two folders", file=sys.stderr)
+    for option, path in files.items():
+        if path and file_refused(path):
+            print(f"check: {option} {path} {file_refused(path)}; give a file to write", file=sys.stderr)
+            return 2
+    if keep and keep == folder or files["--junit"] and files["--junit"] == files["--json"]:
+        print("check: --keep and --report need two folders, --junit and --json two files", file=sys.stderr)
         return 2
+    baseline = None
+    if args.baseline:
+        try:
+            baseline = export.failed(export.read(args.baseline))
+        except (OSError, ValueError) as e:
+            print(f"check: --baseline {os.path.abspath(args.baseline)}: {e}", file=sys.stderr)
+            return 2
     plain = os.path.join(os.path.dirname(os.path.abspath(__file__)), "plain")
-    run = Run(demo, capture_library, data, None, keep=bool(keep))
+    run = Run(demo, capture_library, data, None, keep=bool(keep), baseline=baseline)
     # Ctrl-C at a terminal reaches the whole process group: the demo ends,
     # and the run stops here, whatever it was doing.
     interrupted = False
@@ -540,7 +473,7 @@ def main(argv):
         return 130
     signal.signal(signal.SIGINT, previous)
     try:
-        return finish(run, folder)
+        return finish(run, folder, files["--junit"], files["--json"])
     except Interrupted:
         print("interrupted: stopped at once, nothing judged further (Ctrl-C)", flush=True)
         closing(run)
@@ -572,6 +505,7 @@ def check(run, plain):
 def project_turn(run):
     """Every frame of a turn with the project's shaders, then l with a
     smaller photograph, then a resize. None where the demo did not run."""
+    run.scenario = "project shaders"
     d = run.folder("project", run.data)
     photo = run.photograph(d, "quadrants")
     small = run.photograph(d, "yellow", "next.jpg")
@@ -580,23 +514,26 @@ def project_turn(run):
     judged, kept, tallies = run.sweep("project shaders", d, "project", "quadrants", range(1, TURN + 1),
                                       range(TURN + 1, L_AT + 1))
     status, output, notes = run.ended(d)
-    for value, label in ((notes.renderer, "renderer"), (notes.vendor, "vendor"), (notes.version, "OpenGL version"),
-                         (notes.glsl, "GLSL version")):
-        run.note(f"{label}: {value or 'unknown'}")
+    gl = run.result.gl
+    gl.update(renderer=notes.renderer, vendor=notes.vendor, version=notes.version, glsl=notes.glsl)
+    for key, label in GL:
+        run.note(f"{label}: {gl[key] or 'unknown'}")
     if status != 0 and run.slow:  # the checker's fault, said by its own line: nothing more to judge
-        if not any(v.name == "checker" for v in run.verdicts):
+        if not any(o.check == "checker" for o in run.result.outcomes):
             run.error("checker", f"fell behind the demo: {status}")
         return None
     if status != 0:
-        run.say(False, "demo: start-up and frames", demo_failed(output, status))
+        run.say("demo", "start-up and frames", Status.FAIL, demo_failed(output, status))
         return None
     shots = run.frames(d, [capture.frame_name(L_AT + 1), capture.RESIZED])
-    samples = max([f.samples for f in kept.values()] + [0])
-    if samples > 1:
-        run.note(f"multisampling: {samples} samples a pixel")
+    run.result.samples = max([f.samples for f in kept.values()] + [0])
+    run.result.window = next(((f.w, f.h) for f in kept.values()), None)
+    if run.result.samples > 1:
+        run.note(f"multisampling: {run.result.samples} samples a pixel")
     f = kept.get(SHOWN)
-    run.say(True, "demo: start-up and frames", frame=f, scene=f and Scene(SHOWN, photo, PROJECT_TINT, f.w, f.h))
-    run.turn("project shaders", d, "project", "quadrants", judged, kept, tallies)
+    run.say("demo", "start-up and frames", Status.OK, pictures=evidence(f, f and Scene(SHOWN, photo, PROJECT_TINT,
+                                                                                        f.w, f.h)))
+    run.turn("project shaders", "project", "quadrants", judged, kept, tallies)
     after_l(run, shots.get(capture.frame_name(L_AT + 1)), small, photo)
     resized(run, shots.get(capture.RESIZED), small, photo)
     return photo
@@ -604,36 +541,38 @@ def project_turn(run):
 
 def after_l(run, f, small, photo):
     """After l: the image quad takes the new size at once, the texture stays."""
-    name = "after l: the image quad takes the new size, the texture stays"
+    scenario, check = "after l", "the image quad takes the new size, the texture stays"
     if f is None and run.unsaved:
         return
     if f is None:
-        run.say(False, name, "no frame after l")
-    elif run.settled(name, f):
+        run.say(scenario, check, Status.FAIL, "no frame after l")
+    elif run.settled(scenario, check, f):
         scene = Scene(f.number, small, PROJECT_TINT, f.w, f.h, texture=photo)
-        res = check_frame(f, scene)
-        run.judge(name, [(f, scene, [r for r in res if r.name.startswith(("image quad", "scene"))])],
-                  first=("image quad: pixel rectangle",))
+        res = [r for r in check_frame(f, scene) if r.check.object in ("image quad", None)]
+        run.single(scenario, check, f, scene, res, first=(IMAGE_OUTLINE,))
 
 
 def resized(run, r, small, photo):
     """After a resize, where the window system allows one."""
-    name = "after a resize to 800 x 300: the picture stretches with the window"
+    scenario, check = "after a resize to 800 x 300", "the picture stretches with the window"
     if r is None and run.unsaved:
         return
     if r is None:
-        run.say(False, name, "no frame after the resize")
+        run.say(scenario, check, Status.FAIL, "no frame after the resize")
     elif r.window != (800, 300):
-        run.skip(name, f"the window stayed {r.window[0]} x {r.window[1]} (the window system refused)", r)
+        run.say(scenario, check, Status.SKIP, f"the window stayed {r.window[0]} x {r.window[1]} "
+                "(the window system refused)", pictures=evidence(r))
     elif (r.w, r.h) != (800, 300):
-        run.say(False, name, f"the viewport stayed {r.w} x {r.h} in the 800 x 300 window", r)
-    elif run.settled(name, r):
+        run.say(scenario, check, Status.FAIL, f"the viewport stayed {r.w} x {r.h} in the 800 x 300 window",
+                pictures=evidence(r))
+    elif run.settled(scenario, check, r):
         scene = Scene(r.number, small, PROJECT_TINT, 800, 300, texture=photo)
-        run.judge(name, [(r, scene, check_frame(r, scene))])
+        run.single(scenario, check, r, scene, check_frame(r, scene))
 
 
 def plain_turn(run, plain):
     """The plainest shaders: a fault in the program cannot hide behind them."""
+    run.scenario = "plain shaders"
     d = run.folder("plain", plain)
     run.photograph(d, "quadrants")
     run.launch(d, frames=list(range(1, L_AT + 1)), end=L_AT, ahead=AHEAD)
@@ -641,17 +580,17 @@ def plain_turn(run, plain):
                                       range(TURN + 1, L_AT + 1))
     status, output, _ = run.ended(d)
     if status != 0:
-        run.say(False, "plain shaders: start-up", demo_failed(output, status))
+        run.say("plain shaders", "start-up", Status.FAIL, demo_failed(output, status))
     else:
-        run.turn("plain shaders", d, "plain", "quadrants", judged, kept, tallies)
+        run.turn("plain shaders", "plain", "quadrants", judged, kept, tallies)
 
 
 def photographs(run):
     """Photographs of other kinds, each at frame 90 (the tiled quad edge-on)."""
-    for kind, name in (("grayscale", "grayscale: shown grey, not skewed"),
-                       ("Adobe CMYK", "Adobe CMYK: shown in its true colours"),
-                       ("odd size", "odd size 33 x 31: centred, rows read tightly packed")):
-        name = f"photograph: {name}"
+    for kind, which, check in (("grayscale", "grayscale", "shown grey, not skewed"),
+                               ("Adobe CMYK", "Adobe CMYK", "shown in its true colours"),
+                               ("odd size", "odd size 33 x 31", "centred, rows read tightly packed")):
+        scenario = run.scenario = f"photograph: {which}"
         d = run.folder(kind.replace(" ", "-"), run.data)
         photo = run.photograph(d, kind)
         status, output, _, _ = run.start(d, frames=[90], end=90)
@@ -659,49 +598,54 @@ def photographs(run):
         if status == 0 and not got and run.unsaved:
             continue
         if status != 0 or not got:
-            run.say(False, name, demo_failed(output, status))
-        elif run.settled(name, got[capture.frame_name(90)]):
+            run.say(scenario, check, Status.FAIL, demo_failed(output, status))
+        elif run.settled(scenario, check, got[capture.frame_name(90)]):
             f = got[capture.frame_name(90)]
             scene = Scene(90, photo, PROJECT_TINT, f.w, f.h)
             # Of the photograph: the image quad and the tiled quad's colours
-            # (which may follow from another fault, and then say so).
-            about = ("image quad: pixel rectangle", "image quad: the photograph right way up",
-                     "tiled quad: the photograph 2 x 2, right way up")
-            res = check_frame(f, scene)
-            run.judge(name, [(f, scene, [r for r in res if r.name in about])],
-                      whole_frame=[r for r in res if r.name == WHOLE],
-                      first=("image quad: the photograph right way up", "image quad: pixel rectangle"))
+            # (where they follow from a fault of the whole frame, it says so).
+            run.single(scenario, check, f, scene, check_frame(f, scene), first=(IMAGE_COLOURS, IMAGE_OUTLINE),
+                       about=(IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS))
 
 
 def speed(run):
     """The first frame, then frames over three seconds."""
+    run.scenario = "demo"
     d = run.folder("speed", run.data)
     shutil.copy(os.path.join(run.data, "pacific.jpg"), d)
     status, output, notes, first = run.start(d, seconds=3)
     span = (notes.last_swap_ns - notes.first_swap_ns) / 1e9
     if status == 0 and first is not None and notes.frames > 1 and span > 0:
+        run.result.first_frame, run.result.frame_rate = first, (notes.frames - 1) / span
         run.note(f"first frame: {first * 1000:.0f} ms after start")
-        run.note(f"frame rate: {(notes.frames - 1) / span:.0f} frames per second over {span:.1f} s")
+        run.note(f"frame rate: {run.result.frame_rate:.0f} frames per second over {span:.1f} s")
     else:
-        run.say(False, "demo: frame rate", demo_failed(output, status))
+        run.say("demo", "frame rate", Status.FAIL, demo_failed(output, status))
 
 
 def closing(run):
-    passed, failed = run.count("ok"), run.count("FAIL", "error")
-    following, skipped = sum(bool(v.follows) for v in run.verdicts), run.count("skip")
-    tail = (f", {following} following" if following else "") + (f", {skipped} skipped" if skipped else "")
-    print(f"{passed} passed, {failed} failed{tail}", flush=True)
+    print(run.result.totals().line(), flush=True)
 
 
-def finish(run, folder):
-    """The report's line and the closing line; the status."""
+def finish(run, folder, junit=None, json_file=None):
+    """The report's line, JUnit and JSON where asked for, and the closing
+    line; the status."""
+    run.scenario = "run"
+    pictures = {}
     try:
-        path = report.write(run.verdicts, folder, run.notes, run.strips)
+        path, pictures = report.write(run.result, folder)
         print(f"report: {path}", flush=True)
     except Exception as e:  # noqa: BLE001 - the report is the checker's, not the machine's
         run.error("report", f"{type(e).__name__}: {e}")
+    run.result.ended = time.time()
+    for what, path, write in (("junit", junit, export.write_junit), ("json", json_file, export.write_json)):
+        try:
+            if path:
+                write(run.result, pictures, path)
+        except Exception as e:  # noqa: BLE001 - as the report
+            run.error(what, f"{type(e).__name__}: {e}")
     closing(run)
-    return 3 if run.count("error") else 1 if run.count("FAIL") or any(v.follows for v in run.verdicts) else 0
+    return run.result.status()
 
 
 if __name__ == "__main__":

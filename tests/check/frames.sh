@@ -9,31 +9,37 @@
 # stacking one (openbox); a 1000 x 700 window. On llvmpipe, under 4x and
 # under i3 the checker's own test then alters a good frame and puts faults
 # into the real demo (check_test.py), and each must fail on the object at
-# fault, named; faults at some frames of the turn must fail at those frames;
-# faults of the whole frame (nothing drawn, a frame of lag, the frame before
-# showing through) must be named once, with their frames (the time of a run
-# that draws nothing is said beside a correct run's); and the scene's
-# geometry must hold in any window size. The report of a
-# correct run marks nothing; that of a run with faults marks where its lines
-# say, and a browser shows it. The checker's own failures are lines, never a
+# fault, named; faults at some frames of the turn must fail at those frames,
+# in the lines, the JSON and the JUnit XML, and check.compare must name them
+# against the correct run; a later correct run with that run as its
+# baseline says each of them passes now; faults of the whole frame (nothing
+# drawn, a frame of lag, the frame before showing through) must be named
+# once, with their frames (the time of a run that draws nothing is said
+# beside a correct run's). The report of a correct run marks
+# nothing; that of a run with faults marks where its lines say, and a
+# browser shows it. The checker's own failures are lines, never a
 # traceback: frames the capture could not save, an old report file that
 # cannot be removed; Ctrl-C stops it at once. Last, a context without
 # OpenGL 2.0 must be one FAIL line with the demo's message, not a crash of
-# the checker. The sanitizer build runs llvmpipe and its faults, and the
-# last case.
+# the checker, and with the JSON of such a run as its baseline, status 0.
+# The sanitizer build runs llvmpipe and its faults, and the last case.
 . "$(dirname "$0")/../harness.sh"
 export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
 check() { $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" "$@"; }
 
 # passes NAME VAR=VALUE...: the checker passes the correct program there,
-# keeping its frames in $work/NAME and its report in $work/NAME-report.
+# keeping its frames in $work/NAME, its report in $work/NAME-report, its
+# JUnit and JSON in $work/NAME.xml and .json; $also: more of its options.
+also=""
 passes() {
   name=$1
   shift
   started=$(date +%s.%N)
+  # shellcheck disable=SC2086
   env "$@" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep "$work/$name" \
-    --report "$work/$name-report" >"$work/stdout" 2>&1 || fail "$name: the frame checks"
+    --report "$work/$name-report" --junit "$work/$name.xml" --json "$work/$name.json" $also >"$work/stdout" 2>&1 ||
+    fail "$name: the frame checks"
   awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { print b - a }' >"$work/$name.seconds"
   tail -n 1 "$work/stdout" | grep -Eq '^[1-9][0-9]* passed, 0 failed' || fail "$name: no closing line"
   echo "ok $name: $(tail -n 1 "$work/stdout")"
@@ -49,15 +55,16 @@ faults_fail() {
 }
 
 # fails_with STATUS NAME VAR=VALUE...: the checker ends with STATUS there,
-# its output in $work/NAME.out, its report in $work/NAME-report; never a
-# traceback.
+# its output in $work/NAME.out, its report in $work/NAME-report, its JUnit
+# and JSON in $work/NAME.xml and .json; never a traceback.
 fails_with() {
   want=$1 name=$2
   shift 2
   status=0
   started=$(date +%s.%N)
   env "$@" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" \
-    --report "$work/$name-report" >"$work/$name.out" 2>&1 || status=$?
+    --report "$work/$name-report" --junit "$work/$name.xml" --json "$work/$name.json" >"$work/$name.out" 2>&1 ||
+    status=$?
   awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { print b - a }' >"$work/$name.seconds"
   [ "$status" -eq "$want" ] || { cat "$work/$name.out"; fail "$name: status $status, expected $want"; }
   ! grep -q Traceback "$work/$name.out" || { cat "$work/$name.out"; fail "$name: a traceback"; }
@@ -83,8 +90,8 @@ if [ "$SANITIZED" != ON ]; then
   # Faults at some frames of the turn only: the gradient quad dropped at
   # frames 170-179, no box at 250-254, every frame from 301 on a degree ahead.
   fails_with 1 motion LD_PRELOAD="$INTERPOSE" FAULT=drop,no-box,skip
-  $python "$(dirname "$0")/check_test.py" motion "$work/motion.out" >"$work/stdout" 2>&1 ||
-    { cat "$work/stdout"; fail "faults at some frames"; }
+  $python "$(dirname "$0")/check_test.py" motion "$work/motion.out" "$work/motion.xml" "$work/motion.json" \
+    "$work/llvmpipe.json" >"$work/stdout" 2>&1 || { cat "$work/stdout"; fail "faults at some frames"; }
   tail -n 1 "$work/stdout"
 
   # Faults of the whole frame, as a broken driver or compositor makes them:
@@ -119,9 +126,15 @@ run.JUDGE_SECONDS = $judge_s; sys.exit(run.main(sys.argv))" --demo "$DEMO" --cap
     { cat "$work/slow.out"; fail "a checker that falls behind: status $status"; }
   echo "ok the run's limits: $(grep '^FAIL demo' "$work/hang.out"); $(grep '^error checker' "$work/slow.out")"
 
-  $python "$(dirname "$0")/check_test.py" sizes >"$work/stdout" 2>&1 || fail "the scene in other window sizes"
-  tail -n 1 "$work/stdout"
+  # A correct run with the faulty one as its baseline: each of its failures
+  # passes now, and says so.
+  also="--baseline $work/motion.json"
   passes 1000x700 CAPTURE_WINDOW=1000x700
+  also=""
+  for line in 'gradient quad: place and tumble (project shaders)' 'wire box: 12 edges (plain shaders)'; do
+    grep -Fqx "ok $line: passes now, failed in the baseline" "$work/stdout" ||
+      fail "1000x700: $line not said to pass now"
+  done
   passes softpipe GALLIUM_DRIVER=softpipe
   grep -q '^renderer: softpipe' "$work/stdout" || fail "the checks did not run on softpipe"
   # Forced antialiasing gets what the X server offers (llvmpipe: 4 samples);
@@ -204,16 +217,22 @@ run.JUDGE_SECONDS = $judge_s; sys.exit(run.main(sys.argv))" --demo "$DEMO" --cap
 fi
 
 status=0
-MESA_GL_VERSION_OVERRIDE=1.5 check >"$work/stdout" 2>&1 || status=$?
+MESA_GL_VERSION_OVERRIDE=1.5 check --json "$work/gl15.json" >"$work/stdout" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "without OpenGL 2.0 the checker ended with status $status, expected 1"
 grep -q '^FAIL demo: start-up and frames: .*requires OpenGL version 2.0 or later. (status 255)$' \
   "$work/stdout" || fail "without OpenGL 2.0: no FAIL line with the demo's message"
 grep -q '^OpenGL version: 1.5' "$work/stdout" || fail "without OpenGL 2.0: the version is not shown"
 tail -n 1 "$work/stdout" | grep -qx '0 passed, 1 failed' || fail "without OpenGL 2.0: wrong closing line"
+# The same fault, with that run as its baseline: known, and status 0.
+status=0
+MESA_GL_VERSION_OVERRIDE=1.5 check --baseline "$work/gl15.json" >"$work/stdout" 2>&1 || status=$?
+[ "$status" -eq 0 ] && grep -q '^FAIL demo: start-up and frames: .*(status 255) (known)$' "$work/stdout" &&
+  tail -n 1 "$work/stdout" | grep -qx '0 passed, 0 failed, 1 known' ||
+  fail "without OpenGL 2.0, its own run as the baseline: status $status, expected 0 and the line known"
 # A folder given for output that holds anything is refused, whatever holds
 # it, and nothing in it is touched: --keep . from a checkout of one's own
 # (scripts/check, before it installs or builds), a folder holding a file,
-# and the same given to the checker itself.
+# and the same given to the checker itself; so is a folder given as a file.
 mkdir -p "$work/checkout/scripts" "$work/full"
 cp "$(dirname "$0")/../../scripts/check" "$work/checkout/scripts/"
 echo mine >"$work/checkout/notes.txt"
@@ -223,12 +242,15 @@ before=$(listing)
 refused() { # FOLDER COMMAND...: run from FOLDER, it ends with status 2 and says why
   status=0
   (cd "$1" && shift && "$@") >"$work/stdout" 2>&1 || status=$?
-  [ "$status" -eq 2 ] && grep -q "not an empty folder\|is not empty" "$work/stdout" ||
+  [ "$status" -eq 2 ] && grep -q "not an empty folder\|is not empty\|is a folder" "$work/stdout" ||
     fail "$*: status $status, expected 2 and a message"
 }
 refused "$work/checkout" sh scripts/check --keep .
 refused "$work" sh checkout/scripts/check --report full
 refused "$work" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --keep full
+refused "$work" sh checkout/scripts/check --junit full
+refused "$work" sh checkout/scripts/check --baseline full
+refused "$work" $python -m check.run --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" --json full
 [ "$(listing)" = "$before" ] || fail "a refused folder was changed"
-echo "ok refused: --keep and --report onto folders that hold something"
+echo "ok refused: --keep and --report onto folders that hold something, --junit, --json and --baseline onto folders"
 echo "frames: ok"
