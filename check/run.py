@@ -46,7 +46,8 @@ from collections import deque
 
 from . import capture, export, report
 from .capture import Frame
-from .frame import ANGLE, BLAME, CHECKS, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE, check_frame
+from .frame import (ANGLE, BLAME, CHECKS, COLOUR_CHECKS, DEPTH, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE,
+                    check_frame)
 from .photographs import PHOTOGRAPHS
 from .results import (GL, SHOWN, Outcome, RunResult, Status, Tally, evidence, frame_status, frames_words, one_line,
                       ranges)
@@ -304,7 +305,7 @@ class Run:
         of angles for the report."""
         # What only the frames together tell (a frame of lag, the frame
         # before showing through), then each check's verdicts over them.
-        judged = across_frames(judged, WHOLE.id, ANGLE.id, TURN)
+        judged = across_frames(judged, WHOLE, ANGLE, TURN, set(COLOUR_CHECKS.values()) | {DEPTH})
         tallies = {}
         for n in sorted(judged):
             for r in judged[n][1] or ():

@@ -214,48 +214,59 @@ def undo(pixels, cmap):
 LAG_SHARE = 0.5
 
 
-def across_frames(judged, whole, angle, turn):
+def across_frames(judged, whole, angle, turn, colour_checks=()):
     """What only the frames together tell, in the results of a turn
-    (judged: {frame: (why unsettled, [Result]) }, Results with `name`,
-    `problem`, `follows`; `whole` and `angle` the names of those checks):
-    every frame a degree back with the first showing nothing is a frame of
-    lag, said by the angle check (the first frame's line follows from it);
-    a frame a degree back that misses nothing of its own scene, with its
-    neighbours at their angles, is the frame before showing through, said
-    by the whole frame's check (the angle follows from it). Returns the
-    same form."""
-    def result(n, name):
-        why, results = judged.get(n, ("not judged", None))
-        return None if why or not results else next((r for r in results if r.name == name), None)
+    (judged: {frame: (why unsettled, [frame.Result])}; `whole` and `angle`
+    those checks' records, `colour_checks` the records of the checks that
+    judge colours): every frame a degree back with the first showing
+    nothing is a frame of lag, said by the angle check (the first frame's
+    lines follow from it); a frame a degree back that misses nothing of its
+    own scene, with its neighbours at their angles, is the frame before
+    showing through, said by the whole frame's check (the angle follows
+    from it); and between two frames that show a map of every colour, a
+    frame where only colours fail shows it too: the map is the machine's,
+    and a frame that shows too few of the scene's colours to read it by (a
+    quad seen nearly edge-on) shows it all the same. Returns the same form."""
+    def result(n, check):
+        why, results = out.get(n, ("not judged", None))
+        return None if why or not results else next((r for r in results if r.check == check), None)
 
-    def cause(n, name):
-        r = result(n, name)
+    def cause(n, check):
+        r = result(n, check)
         return r.problem.cause if r and r.problem and not r.follows else None
+
+    def replace(n, change):
+        why, results = out[n]
+        out[n] = (why, [change(r) for r in results])
+
+    def follow(check):
+        return lambda r: r._replace(problem=r.problem._replace(says=f"follows from {check.cause}"), follows=check)
+    out = dict(judged)
     frames = sorted(n for n in judged if not judged[n][0] and judged[n][1] and n <= turn)
     back = [n for n in frames if (cause(n, angle) or "").startswith("angle -1")]
     other = [n for n in frames if cause(n, angle) and n not in back]
     later = [n for n in frames if n > 1]
-    out = dict(judged)
-
-    def replace(n, name, change):
-        why, results = out[n]
-        out[n] = (why, [change(r) if r.name == name else r for r in results])
     if later and cause(1, whole) == "nothing" and not other and len(back) >= LAG_SHARE * len(later):
         words = CAUSES["lag"].says.format(first=", frame 1 nothing")
         for n in back:
-            replace(n, angle, lambda r: r._replace(problem=r.problem._replace(says=words, cause="lag")))
+            replace(n, lambda r: r._replace(problem=r.problem._replace(says=words, cause="lag"))
+                    if r.check == angle else r)
         for n in [1] + [n for n in frames if cause(n, whole) == "behind 1"]:  # what the frame before shows
-            why, results = out[n]
-            out[n] = (why, [r._replace(problem=r.problem._replace(says="follows from the frame's angle"),
-                                       follows=angle) if r.name == whole or r.follows == whole else r
-                            for r in results])
+            replace(n, lambda r: follow(angle)(r) if r.check == whole or r.follows == whole else r)
         return out
+    mapped = [n for n in frames if cause(n, whole) == "colour map"]
+    for a, b in zip(mapped, mapped[1:]):
+        for n in range(a + 1, b):
+            own = [r for r in (out[n][1] if n in frames else ()) if r.problem and not r.follows]
+            if own and all(r.check in colour_checks for r in own):
+                problem = result(a, whole).problem
+                replace(n, lambda r: r._replace(problem=problem) if r.check == whole else
+                        follow(whole)(r) if any(r is o for o in own) else r)
     alone = [n for n in back if (cause(n, angle) or "").endswith("behind") and all(
         result(m, angle) is not None and cause(m, angle) is None for m in (n - 1, n + 1))]
     words = CAUSES["behind"].says.format(which="the frame before")
     for n in alone:
         problem = result(n, angle).problem._replace(says=words, cause="behind 1")
-        replace(n, whole, lambda r: r._replace(problem=problem, follows=None))
-        replace(n, angle, lambda r: r._replace(problem=r.problem._replace(says="follows from the whole frame"),
-                                              follows=whole))
+        replace(n, lambda r: r._replace(problem=problem, follows=None) if r.check == whole else
+                follow(whole)(r) if r.check == angle else r)
     return out
