@@ -12,8 +12,13 @@
                   the box's lines, how the frame fits each outline
   whole.py        the causes of a whole frame: a frame of one colour, one
                   map of every colour, what only a turn's frames tell
-  frame.py        the checks of one captured frame against the scene (a
-                  record each), and which object is at fault where several fail
+  checks.py       the checks of one captured frame against the scene, a
+                  record each
+  drawn.py        which pixels an object may have drawn: its colours where it reaches
+  blame.py        which object is at fault where several checks fail
+  causes.py       the causes of a whole frame that a frame's checks tell
+  frame.py        the verdict on one frame: the causes, the checks, blame
+                  (check_frame)
   results.py      the run's result, in one model: each check's line, its
                   status, frames and evidence; the totals and the status
   photographs.py  the test photographs: what they hold, how they are made

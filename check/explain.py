@@ -35,7 +35,8 @@ from PIL import Image, ImageDraw, ImageFont
 
 from . import capture, report
 from .capture import Frame
-from .frame import CHECKS, DEPTH_APART, check_frame
+from .checks import CHECKS, DEPTH_APART
+from .frame import check_frame
 from .results import Status, Tally
 from .run import Run
 from .scene import (CAMERA, PROJECT_TINT, PROJECTION, Photo, Scene, glu_size, gradient_quad, image_quad,

@@ -6,7 +6,7 @@ status, each worked out here once). The lines the run prints, the report
 (report.py), JUnit and JSON (export.py) are views of it.
 
 A check of a frame is one record (Check): its id, the object it judges,
-what a line that follows from it names, and its function; frame.py lists
+what a line that follows from it names, and its function; checks.py lists
 them."""
 import enum
 import time
@@ -45,7 +45,7 @@ class Status(enum.IntEnum):
 class Check(NamedTuple):
     """One check of a frame: its id (what its lines call it), the object it
     judges (None: the scene as a whole), what a line that follows from its
-    fault names, and its function of a look.Look: a frame.Problem or None."""
+    fault names, and its function of a look.Look: a checks.Problem or None."""
     id: str
     object: str = None
     cause: str = ""
@@ -88,7 +88,7 @@ def frames_words(numbers):
 
 class Evidence(NamedTuple):
     """What a picture shows: a frame judged (capture.Frame), the scene it
-    was judged against, and what was found wrong there (frame.Problem)."""
+    was judged against, and what was found wrong there (checks.Problem)."""
     frame: object
     scene: object = None
     problem: object = None

@@ -46,8 +46,9 @@ from collections import deque
 
 from . import capture, export, report
 from .capture import Frame
-from .frame import (ANGLE, BLAME, CHECKS, COLOUR_CHECKS, DEPTH, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE,
-                    check_frame)
+from .checks import (ANGLE, BLAME, CHECKS, COLOUR_CHECKS, DEPTH, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS,
+                     WHOLE)
+from .frame import check_frame
 from .photographs import PHOTOGRAPHS
 from .results import (GL, SHOWN, Outcome, RunResult, Status, Tally, evidence, frame_status, frames_words, one_line,
                       ranges)

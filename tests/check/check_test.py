@@ -48,7 +48,9 @@ from PIL import Image
 
 from check import export, report
 from check import run as C
-from check.frame import Frame, Look, check_frame
+from check.capture import Frame
+from check.frame import check_frame
+from check.look import Look
 from check.misreadings import OUTLINES
 from check.photographs import PHOTOGRAPHS
 from check.scene import PROJECT_TINT, Scene

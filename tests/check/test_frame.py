@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 from check.capture import STANDARD_POSITIONS, Frame
-from check.frame import Blame
+from check.drawn import Blame
 from check.look import Look
 from check.photographs import PHOTOGRAPHS
 from check.scene import PROJECT_TINT, Scene

@@ -9,7 +9,8 @@ from junitparser import Error, Failure, JUnitXml, Skipped
 
 from check import compare, export
 from check.capture import frame_list
-from check.frame import ANGLE, CLEAR_CHECK, GRADIENT_OUTLINE, Problem, Result
+from check.checks import ANGLE, CLEAR_CHECK, GRADIENT_OUTLINE, Problem
+from check.frame import Result
 from check.results import Outcome, RunResult, Status, Tally, frames_words
 
 

@@ -4,7 +4,8 @@ such map), and what only a turn's frames tell. No X, no build."""
 import numpy as np
 import pytest
 
-from check.frame import ANGLE, CHECKS, DEPTH, GRADIENT_COLOURS, TILED_COLOURS, WHOLE, Problem, Result
+from check.checks import ANGLE, CHECKS, DEPTH, GRADIENT_COLOURS, TILED_COLOURS, WHOLE, Problem
+from check.frame import Result
 from check.whole import across_frames, colour_map, flat_colour, nothing_drawn, undo
 
 GAMMA = 255 * (np.arange(256) / 255) ** (1 / 2.2)
