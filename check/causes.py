@@ -122,18 +122,22 @@ def quad_points(look, name, g=COLOUR_GRID):
 
 
 def one_colour(look, failing):
-    """Every object drawn in one colour (the gradient's, flat), as where
-    the colours given with glColor are lost: the quads' colours all pass
-    drawn in it, and at least two objects show it. (Problem, the checks it
-    explains) or None."""
+    """Every object drawn in one colour (the gradient's, flat; or, the
+    gradient seen edge-on, the box's), as where the colours given with
+    glColor are lost: every quad's colours pass drawn in it, and at least
+    two objects show it where it is not their own (the gradient's corners;
+    a texel the project's shaders tint; the box's green). (Problem, the
+    checks it explains: those of the objects it changes) or None."""
     if not {GRADIENT_COLOURS, TILED_COLOURS, IMAGE_COLOURS, BOX} & set(failing):
         return None
     rows, cols = quad_points(look, "gradient quad")
+    seen_on = set()
     if len(rows) >= MIN_REGION:
         got = look.got(rows, cols)
         colour = np.median(got, axis=0)
         if (channel_max(np.abs(got - colour)) > TOLERANCE["gradient quad"]).mean() > COLOUR_MISSES:
             return None
+        seen_on.add("gradient quad")
     else:  # the gradient seen edge-on: the box's colour, where it is clear of the quads
         colour, rows, cols = box_colour(look)
         if colour is None:
@@ -144,20 +148,25 @@ def one_colour(look, failing):
     quads = dict(scene.quads)
     quads["gradient quad"] = quads["gradient quad"]._replace(colours=(tuple(colour),) * 4)
     modulated = tuple(scene.tint) != PLAIN_TINT  # the project's shaders tint the texel by the colour
-    if modulated:
-        for name in ("tiled quad", "image quad"):
+    changed = {"gradient quad"}
+    for name in ("tiled quad", "image quad") if modulated else ():
+        if np.abs(np.array(quads[name].tint) * 255 - colour).max() > TOLERANCE[name]:
             quads[name] = quads[name]._replace(tint=tuple(colour / 255))
+            changed.add(name)
     lost = Scene(scene.angle, scene.photo, scene.tint, scene.w, scene.h, scene.texture, scene.split, quads)
-    explained = set()
-    for name, check in COLOUR_CHECKS.items():
+    for name in COLOUR_CHECKS:
         r, c = quad_points(look, name, MAP_GRID)  # a coarser grid: the colour is one
         if failed(judge_colours(look, lost, name, r, c, look.got(r, c))):
             return None
-        if check in failing:
-            explained.add(check)
-    if BOX in failing and box_in(look, colour):
-        explained.add(BOX)
-    if len(explained) < 2:
+        if name in changed and name != "gradient quad" and len(r) >= MIN_REGION:
+            seen_on.add(name)
+    if np.abs(colour - (0, 255, 0)).max() > CLASS_REACH and box_in(look, colour):
+        changed.add("wire box")
+        seen_on.add("wire box")
+    if len(seen_on) < 2:
+        return None
+    explained = {check for check in failing if check.object in changed and check != OUTLINE_CHECKS.get(check.object)}
+    if not explained:
         return None
     if DEPTH in failing:
         explained.add(DEPTH)

@@ -344,8 +344,8 @@ class Run:
             cause = o.status is Status.FAIL and t.at[Status.FAIL][o.failing[0]].problem.cause
             if o.status is Status.FAIL and (check == WHOLE or cause == "lag"):
                 frames, scenario, named = self.whole.setdefault(cause, (o.failing, label, check.id))
-                if scenario != label and frames == o.failing:
-                    # The same cause at the same frames as in the turn before,
+                if scenario != label and set(o.failing) <= set(frames):
+                    # The same cause at frames where the turn before found it,
                     # with other shaders: the machine's, whatever the shaders.
                     o = o._replace(status=Status.FOLLOWS, follows=named, follows_in=scenario,
                                    words=f"{frames_words(list(o.failing))}: follows from {named} ({scenario})")
