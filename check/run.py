@@ -46,7 +46,7 @@ from collections import deque
 
 from . import capture, export, report
 from .capture import Frame
-from .checks import (ANGLE, BLAME, CHECKS, COLOUR_CHECKS, DEPTH, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS,
+from .checks import (ANGLE, BLAME, BOX, CHECKS, COLOUR_CHECKS, DEPTH, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS,
                      WHOLE)
 from .frame import check_frame
 from .photographs import PHOTOGRAPHS
@@ -306,7 +306,7 @@ class Run:
         of angles for the report."""
         # What only the frames together tell (a frame of lag, the frame
         # before showing through), then each check's verdicts over them.
-        judged = across_frames(judged, WHOLE, ANGLE, TURN, set(COLOUR_CHECKS.values()) | {DEPTH})
+        judged = across_frames(judged, WHOLE, ANGLE, TURN, set(COLOUR_CHECKS.values()) | {DEPTH, BOX})
         tallies = {}
         for n in sorted(judged):
             for r in judged[n][1] or ():

@@ -223,10 +223,11 @@ def across_frames(judged, whole, angle, turn, colour_checks=()):
     lines follow from it); a frame a degree back that misses nothing of its
     own scene, with its neighbours at their angles, is the frame before
     showing through, said by the whole frame's check (the angle follows
-    from it); and between two frames that show a map of every colour, a
-    frame where only colours fail shows it too: the map is the machine's,
-    and a frame that shows too few of the scene's colours to read it by (a
-    quad seen nearly edge-on) shows it all the same. Returns the same form."""
+    from it); and between two frames that show a map of every colour (or
+    every object in one colour), a frame where only the checks that read
+    colours fail shows it too: it is the machine's, and a frame that shows
+    too few of the scene's colours to tell it by (a quad seen nearly
+    edge-on) shows it all the same. Returns the same form."""
     def result(n, check):
         why, results = out.get(n, ("not judged", None))
         return None if why or not results else next((r for r in results if r.check == check), None)
@@ -254,14 +255,15 @@ def across_frames(judged, whole, angle, turn, colour_checks=()):
         for n in [1] + [n for n in frames if cause(n, whole) == "behind 1"]:  # what the frame before shows
             replace(n, lambda r: follow(angle)(r) if r.check == whole or r.follows == whole else r)
         return out
-    mapped = [n for n in frames if cause(n, whole) == "colour map"]
-    for a, b in zip(mapped, mapped[1:]):
-        for n in range(a + 1, b):
-            own = [r for r in (out[n][1] if n in frames else ()) if r.problem and not r.follows]
-            if own and all(r.check in colour_checks for r in own):
-                problem = result(a, whole).problem
-                replace(n, lambda r: r._replace(problem=problem) if r.check == whole else
-                        follow(whole)(r) if any(r is o for o in own) else r)
+    for kind in ("colour map", "one colour"):
+        seen = [n for n in frames if cause(n, whole) == kind]
+        for a, b in zip(seen, seen[1:]):
+            for n in range(a + 1, b):
+                own = [r for r in (out[n][1] if n in frames else ()) if r.problem and not r.follows]
+                if own and all(r.check in colour_checks for r in own):
+                    problem = result(a, whole).problem
+                    replace(n, lambda r: r._replace(problem=problem) if r.check == whole else
+                            follow(whole)(r) if r.problem and r.check in colour_checks else r)
     alone = [n for n in back if (cause(n, angle) or "").endswith("behind") and all(
         result(m, angle) is not None and cause(m, angle) is None for m in (n - 1, n + 1))]
     words = CAUSES["behind"].says.format(which="the frame before")

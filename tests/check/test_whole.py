@@ -133,8 +133,9 @@ def test_a_lone_frame_a_degree_back_that_misses_nothing_is_the_frame_before_show
     assert failing(out, ANGLE) == {20: ("follows from the whole frame", WHOLE), 30: ("angle at fault", None)}
 
 
-def test_a_map_of_every_colour_between_two_frames_that_show_it():
-    judged = {n: (None, results(whole="colour map")) for n in range(1, 41)}
+@pytest.mark.parametrize("kind", ["colour map", "one colour"])
+def test_a_map_of_every_colour_between_two_frames_that_show_it(kind):
+    judged = {n: (None, results(whole=kind)) for n in range(1, 41)}
     for n in range(15, 20):
         judged[n] = (None, results(tiled="", gradient="", depth=""))
     judged[25] = (None, results(tiled="", angle="angle 1"))  # something else wrong too: not the map's alone
