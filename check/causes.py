@@ -257,8 +257,6 @@ def whole_frame(look, results):
     if look.cmap is not None:
         moved = colours_moved(look)
         follows = {n: WHOLE for n in moved if n in by and not by[n].problem and not by[n].error}
-        results = [r._replace(problem=r.problem._replace(says=f"{r.problem.says} (with the frame's colours mapped "
-                                                          f"back)")) if r.check in failing else r for r in results]
         return following(results, follows)
     if ANGLE in failing:  # the turning quads' outlines are the angle's
         failing = {n: r for n, r in failing.items() if n not in (TILED_OUTLINE, GRADIENT_OUTLINE)}

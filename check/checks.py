@@ -104,6 +104,10 @@ class Problem(NamedTuple):
     # behind" (the frame fits the scene OFF degrees away, and misses nothing
     # of the scene's own: the frame before may show through instead).
     cause: str = None
+    # The misreading that explains what is wrong, in words, or None: asked
+    # only of a check at fault on its own (check_frame), so that a check
+    # that follows from another's fault costs no search.
+    diagnose: Callable = None
 
 
 # ------------------------------------------------------------------ outlines
@@ -405,6 +409,26 @@ def explains(misread, found):
     return not too_many(misread[0]) and regions(misread) * 2 <= regions(found)
 
 
+# A misreading of a quad's colours is judged in full only where, at up to
+# SCREEN_POINTS of the points that disagree, it leaves no more than half of
+# those it can judge off (with at least SCREEN_LEAST of them).
+SCREEN_POINTS = 256
+SCREEN_LEAST = 12
+
+
+def may_explain(look, misread, name, evidence):
+    """Whether a misreading of the quad's colours may explain the points
+    that disagree with the scene (evidence: their rows and columns): one
+    that leaves most of them off cannot leave half the regions off that the
+    scene does, and is not judged over all the points (its cost is their
+    count's, not the quad's)."""
+    rows, cols = evidence[0], evidence[1]
+    every = max(1, -(-len(rows) // SCREEN_POINTS))
+    rows, cols = rows[::every], cols[::every]
+    m, _, _ = judge_colours(look, misread, name, rows, cols, look.got(rows, cols))
+    return m.tested < SCREEN_LEAST or m.missed * 2 <= m.tested
+
+
 def check_colours(look, name):
     """Colours every COLOUR_GRID pixels inside the quad, away from every
     outline: each point, each cell of the photograph and each copy of it as
@@ -426,11 +450,13 @@ def check_colours(look, name):
         evidence = (np.concatenate([m.rows, region[0]]), np.concatenate([m.cols, region[1]]), region[3])
     else:
         evidence = (m.rows, m.cols, (m.cols[0], m.rows[0]))
-    for reading in COLOURS[name]:
-        if explains(judge_colours(look, reading.scene(look.scene), name, rows, cols, got), found):
-            return Problem(reading.says, *evidence, still=still)
+
+    def diagnose():
+        return next((reading.says for reading in COLOURS[name]
+                     if may_explain(look, reading.scene(look.scene), name, evidence) and
+                     explains(judge_colours(look, reading.scene(look.scene), name, rows, cols, got), found)), None)
     says = region[2] if region is not None else f"{m.missed} of {m.tested} points off, e.g. {m.first}"
-    return Problem(says, *evidence, still=still)
+    return Problem(says, *evidence, still=still, diagnose=diagnose)
 
 
 # ------------------------------------------------------- box, clear, depth

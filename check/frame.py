@@ -62,5 +62,21 @@ def check_frame(frame, scene):
         results = blame(look, whole_frame(look, results))
     except Exception as e:  # noqa: BLE001
         results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
+    results = [diagnosed(look, r) for r in results]
     # Closures do not cross to another process; the words and pixels do.
-    return [r._replace(problem=r.problem._replace(still=None)) if r.problem else r for r in results]
+    return [r._replace(problem=r.problem._replace(still=None, diagnose=None)) if r.problem else r for r in results]
+
+
+def diagnosed(look, result):
+    """A check at fault on its own, in the words of the misreading that
+    explains it where one does; judged in a frame with its colours mapped
+    back (causes.frame_map), it says so."""
+    if not result.problem or result.follows or result.check == WHOLE:
+        return result
+    try:
+        says = result.problem.diagnose and result.problem.diagnose() or result.problem.says
+    except Exception as e:  # noqa: BLE001 - the check's own error, as any other
+        return result._replace(problem=None, error=f"{type(e).__name__}: {e}")
+    if look.cmap is not None:
+        says += " (with the frame's colours mapped back)"
+    return result._replace(problem=result.problem._replace(says=says))
