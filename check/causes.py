@@ -11,10 +11,10 @@ from .checks import (ANGLE, BOX, CLEAR_CHECK, COLOUR_CHECKS, COLOUR_GRID, COLOUR
                      FEW_POINTS, GRADIENT_COLOURS, GRADIENT_OUTLINE, IMAGE_COLOURS, IMAGE_OUTLINE, MIN_REGION,
                      OUTLINE_CHECKS, TILED_COLOURS, TILED_OUTLINE, TOLERANCE, WHOLE, Problem, around, failed,
                      finite_rows, image_points,
-                     judge_colours, rgb)
+                     judge_colours, quad_points, rgb)
 from .drawn import CLASS_REACH, object_colours
-from .look import (ANGLE_READINGS, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, centres, channel_max,
-                   grid_points, patch, quad_colours, union_fit)
+from .look import (ANGLE_READINGS, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, at_pixels, centres,
+                   channel_max, grid_points, patch, quad_colours, union_fit)
 from .misreadings import CAUSES
 from .scene import PLAIN_TINT, Colours, Scene
 from .whole import MAP_MOVES, MAP_POINTS, colour_map
@@ -66,14 +66,17 @@ def colour_pairs(look, split=None):
 
 def frame_map(look):
     """The map of every colour that explains the frame, with the gradient
-    split along whichever diagonal fits it (GL leaves that open), or None."""
+    split along whichever diagonal fits it (GL leaves that open), and the
+    Problem that names it (the points it moves), or None."""
     for split in (0, 1):
-        want, got, whose, _, _ = colour_pairs(look, split)
+        want, got, whose, rows, cols = colour_pairs(look, split)
         if (channel_max(np.abs(got - want)) > MAP_MOVES).sum() < MAP_POINTS:
             return None  # the frame shows the scene's colours: no map to find
         cmap = colour_map(want, got, whose)
         if cmap is not None:
-            return cmap._replace(split=split)
+            moved = channel_max(np.abs(got - want)) > max(TOLERANCE.values())
+            return cmap, Problem(cmap.says, rows[moved], cols[moved],
+                                                       around(rows[moved], cols[moved]), cause="colour map")
     return None
 
 
@@ -105,20 +108,6 @@ def colours_moved(look):
     if moves([(0, 0, 0)]):
         out.add(CLEAR_CHECK)
     return out
-
-
-def colour_problem(look, cmap):
-    """The map of the whole frame as a Problem: the points it moves."""
-    want, got, _, rows, cols = colour_pairs(look, cmap.split)
-    moved = channel_max(np.abs(got - want)) > max(TOLERANCE.values())
-    return Problem(cmap.says, rows[moved], cols[moved], around(rows[moved], cols[moved]), cause="colour map")
-
-
-def quad_points(look, name, g=COLOUR_GRID):
-    """The colour checks' points of a quad: every g pixels where it is in
-    front, away from every outline (rows, columns)."""
-    r, c = np.nonzero((look.front[::g, ::g] == look.code(name)) & ~look.edges[::g, ::g])
-    return r * g, c * g
 
 
 def one_colour(look, failing):
@@ -232,12 +221,7 @@ def behind(look, failing):
         def left_out(rows, cols):
             # Lit pixels only: what shows through adds to a frame, and never
             # takes from it.
-            out = np.zeros(len(rows), bool)
-            for p in patches:
-                r, c = rows - p.box[0].start, cols - p.box[1].start
-                within = (r >= 0) & (c >= 0) & (r < p.near.shape[0]) & (c < p.near.shape[1])
-                out[np.nonzero(within)[0][p.near[r[within], c[within]]]] = True
-            return out & look.lit[rows, cols]
+            return np.logical_or.reduce([at_pixels(p, p.near, rows, cols) for p in patches]) & look.lit[rows, cols]
         if any(failing[n].problem.still is None or failing[n].problem.still(left_out) for n in others):
             return None
     p = failing[min(where_nothing)].problem

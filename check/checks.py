@@ -15,8 +15,8 @@ from typing import Callable, NamedTuple
 import numpy as np
 
 from .drawn import Blame
-from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, angle_fits, better_reading,
-                   centres, channel_max, grid_points, line_green, quad_colours, scene_key)
+from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, angle_fits, at_pixels,
+                   better_reading, centres, channel_max, grid_points, line_green, quad_colours, scene_key)
 from .misreadings import ANGLES, COLOURS, OUTLINES
 from .results import Check, checks
 from .scene import Colours, quad_key
@@ -380,10 +380,7 @@ def image_points(look, rows, cols):
     def make():
         p = look.patches["image quad"]
         g_rows, g_cols = grid_points(scene, COLOUR_GRID)
-        inside = np.zeros(len(g_rows), bool)
-        r, c = g_rows - p.box[0].start, g_cols - p.box[1].start
-        within = (r >= 0) & (c >= 0) & (r < p.covers.shape[0]) & (c < p.covers.shape[1])
-        inside[within] = p.covers[r[within], c[within]]
+        inside = at_pixels(p, p.covers, g_rows, g_cols)
         where = np.full((scene.h, scene.w), -1, np.int32)
         where[g_rows[inside], g_cols[inside]] = np.arange(inside.sum())
         return where, colour_points(scene, "image quad", g_rows[inside], g_cols[inside])
@@ -429,13 +426,18 @@ def may_explain(look, misread, name, evidence):
     return m.tested < SCREEN_LEAST or m.missed * 2 <= m.tested
 
 
+def quad_points(look, name, g=COLOUR_GRID):
+    """The colour checks' points of a quad: every g pixels where it is in
+    front, away from every outline (rows, columns)."""
+    r, c = np.nonzero((look.front[::g, ::g] == look.code(name)) & ~look.edges[::g, ::g])
+    return r * g, c * g
+
+
 def check_colours(look, name):
     """Colours every COLOUR_GRID pixels inside the quad, away from every
     outline: each point, each cell of the photograph and each copy of it as
     a region; the misreadings for the diagnosis."""
-    g = COLOUR_GRID
-    r, c = np.nonzero((look.front[::g, ::g] == look.code(name)) & ~look.edges[::g, ::g])
-    rows, cols = r * g, c * g
+    rows, cols = quad_points(look, name)
     got = look.got(rows, cols)
     found = judge_colours(look, look.scene, name, rows, cols, got)
     if not failed(found):
@@ -569,9 +571,7 @@ def check_depth(look):
     last = np.zeros(len(rows), np.int8)  # without the depth test, the quad drawn last
     for i, name in enumerate(look.names, 1):
         p = look.patches[name]
-        r0, c0 = rows - p.box[0].start, cols - p.box[1].start
-        within = (r0 >= 0) & (c0 >= 0) & (r0 < p.covers.shape[0]) & (c0 < p.covers.shape[1])
-        last[np.nonzero(within)[0][p.covers[r0[within], c0[within]]]] = i
+        last[at_pixels(p, p.covers, rows, cols)] = i
     keep = (front > 0) & (last != front) & ~look.edges[rows, cols]
     rows, cols, front, last = rows[keep], cols[keep], front[keep], last[keep]
     if len(rows) < DEPTH_POINTS:
@@ -604,19 +604,21 @@ def check_whole(look):
 
 # The checks a frame is given, one record each, in order; blame and the
 # run's scenarios refer to them by these names.
+def outline_check(quad, id_):
+    return Check(f"{quad}: {id_}", quad, f"the {quad}'s outline", lambda k: check_outline(k, quad))
+
+
+def colours_check(quad, id_):
+    return Check(f"{quad}: {id_}", quad, f"the {quad}'s colours", lambda k: check_colours(k, quad))
+
+
 WHOLE = Check("scene: the whole frame", None, "the whole frame", check_whole)
-TILED_OUTLINE = Check("tiled quad: place, shape and spin", "tiled quad", "the tiled quad's outline",
-                      lambda k: check_outline(k, "tiled quad"))
-TILED_COLOURS = Check("tiled quad: the photograph 2 x 2, right way up", "tiled quad", "the tiled quad's colours",
-                      lambda k: check_colours(k, "tiled quad"))
-GRADIENT_OUTLINE = Check("gradient quad: place and tumble", "gradient quad", "the gradient quad's outline",
-                         lambda k: check_outline(k, "gradient quad"))
-GRADIENT_COLOURS = Check("gradient quad: corner colours", "gradient quad", "the gradient quad's colours",
-                         lambda k: check_colours(k, "gradient quad"))
-IMAGE_OUTLINE = Check("image quad: pixel rectangle", "image quad", "the image quad's outline",
-                      lambda k: check_outline(k, "image quad"))
-IMAGE_COLOURS = Check("image quad: the photograph right way up", "image quad", "the image quad's colours",
-                      lambda k: check_colours(k, "image quad"))
+TILED_OUTLINE = outline_check("tiled quad", "place, shape and spin")
+TILED_COLOURS = colours_check("tiled quad", "the photograph 2 x 2, right way up")
+GRADIENT_OUTLINE = outline_check("gradient quad", "place and tumble")
+GRADIENT_COLOURS = colours_check("gradient quad", "corner colours")
+IMAGE_OUTLINE = outline_check("image quad", "pixel rectangle")
+IMAGE_COLOURS = colours_check("image quad", "the photograph right way up")
 BOX = Check("wire box: 12 edges", "wire box", "the wire box", check_box)
 CLEAR_CHECK = Check("scene: clear colour", None, "the clear colour", check_clear)
 DEPTH = Check("scene: depth test", None, "the depth test", check_depth)

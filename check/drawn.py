@@ -3,7 +3,7 @@
 reach. Checks that name whose pixels they found, and blame, ask it."""
 import numpy as np
 
-from .look import CACHE, FOREGROUND, centres, channel_max
+from .look import CACHE, FOREGROUND, at_pixels, centres, channel_max
 
 # A pixel is of an object's colours when it lies within this distance (RGB
 # levels) of a blend of them over black, the colours quantised to
@@ -103,11 +103,7 @@ class Blame:
         quad = look.scene.quads[obj]
         if obj not in self.misplaced and not astray:
             p = look.patches[obj]
-            r, c = rows - p.box[0].start, cols - p.box[1].start
-            within = (r >= 0) & (c >= 0) & (r < p.near.shape[0]) & (c < p.near.shape[1])
-            drawn = np.zeros(len(rows), bool)
-            drawn[within] = p.near[r[within], c[within]]
-            return fits & drawn & (look.front[rows, cols] == look.code(obj))
+            return fits & at_pixels(p, p.near, rows, cols) & (look.front[rows, cols] == look.code(obj))
         corners = look.scene.corners(quad)
         x, y = centres(look.scene, rows, cols)
         size = max(np.ptp(corners[:, 0]), np.ptp(corners[:, 1])) if np.isfinite(corners).all() else 0

@@ -7,7 +7,7 @@ from typing import NamedTuple
 
 from .blame import blame, following
 from .capture import Frame  # noqa: F401 - the checker's frames, read where they are judged
-from .causes import colour_problem, frame_map, whole_frame
+from .causes import frame_map, whole_frame
 from .checks import BLAME, CHECKS, CLEAR, WHOLE, Check, Problem
 from .look import Look
 from .whole import flat_colour, nothing_drawn, undo
@@ -48,11 +48,11 @@ def check_frame(frame, scene):
             return [Result(WHOLE, Problem(nothing_drawn(colour), cause=cause))] + following(
                 [Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
         look = Look(frame, scene)
-        cmap = frame_map(look)
-        if cmap is not None:
+        found = frame_map(look)
+        if found is not None:
+            cmap, cause = found
             undone = copy.copy(frame)
             undone.pixels = undo(frame.pixels, cmap)
-            cause = colour_problem(look, cmap)
             look = Look(undone, scene)
             look.cause, look.cmap = cause, cmap
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error

@@ -159,6 +159,16 @@ def make_patch(scene, quad):
     return Patch(box, inside, covers, depth, grow(covers, APART), grow(covers, REGION), edge, grow(edge))
 
 
+def at_pixels(p, mask, rows, cols):
+    """A patch's mask (one of its fields over its box) at frame pixels
+    (rows, columns): False outside the box."""
+    r, c = rows - p.box[0].start, cols - p.box[1].start
+    within = (r >= 0) & (c >= 0) & (r < mask.shape[0]) & (c < mask.shape[1])
+    out = np.zeros(len(rows), bool)
+    out[within] = mask[r[within], c[within]]
+    return out
+
+
 def patch(scene, quad):
     return CACHE.get(("patch", scene_key(scene), quad_key(quad)), lambda: make_patch(scene, quad))
 

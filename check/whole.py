@@ -7,6 +7,7 @@ from typing import NamedTuple
 
 import numpy as np
 
+from .checks import rgb
 from .misreadings import CAUSES
 
 # Within this many levels of one colour a pixel is that colour (a 16-bit
@@ -42,10 +43,6 @@ GAMMA_TOLERANCE = 12
 LEVELS = np.arange(256, dtype=float)
 
 
-def rgb(c):
-    return "(" + ", ".join(str(int(round(v))) for v in c) + ")"
-
-
 def flat_colour(pixels):
     """The one colour of a frame that shows nothing else, as (r, g, b), or
     None. A sparse sample is tried first, so that a frame with anything
@@ -73,7 +70,6 @@ class ColourMap(NamedTuple):
     forward: np.ndarray
     back: np.ndarray
     says: str
-    split: int = 0  # the gradient's diagonal it was read with
 
 
 def read_map(levels, shown):

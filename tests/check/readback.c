@@ -19,7 +19,9 @@
  *                        DIR/level-K.ppm (binary PPM, top row first, i.e.
  *                        t = 1 at the top).
  * The matrices are read before the real glBegin: GL answers no query
- * between glBegin and glEnd. */
+ * between glBegin and glEnd. Each file is written whole: to FILE.part
+ * beside it, renamed into place once written and closed (READBACK_OUT at
+ * the program's exit). */
 #define _GNU_SOURCE
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -33,6 +35,7 @@
 
 static long frame;
 static FILE* out;
+static char out_path[4096], out_part[4200];
 static GLdouble modelview[16], projection[16];
 static GLint viewport[4];
 static int texture_read;
@@ -62,22 +65,34 @@ static void write_levels(const char* dir) {
       break;
     const size_t row = (size_t)w * 3;
     unsigned char* pixels = malloc(row * (size_t)h);
-    char path[4096];
+    char path[4096], part[4200];
     snprintf(path, sizeof path, "%s/level-%d.ppm", dir, level);
-    FILE* f = pixels ? fopen(path, "wb") : NULL;
+    snprintf(part, sizeof part, "%s.part", path);
+    FILE* f = pixels ? fopen(part, "wb") : NULL;
+    int written = 0;
     if (f) {
       glGetTexImage(GL_TEXTURE_2D, level, GL_RGB, GL_UNSIGNED_BYTE, pixels);
-      fprintf(f, "P6\n%d %d\n255\n", w, h);
+      written = fprintf(f, "P6\n%d %d\n255\n", w, h) > 0;
       for (GLint r = h - 1; r >= 0; --r)
-        fwrite(pixels + (size_t)r * row, 1, row, f);
-      if (fclose(f) != 0)
-        fprintf(stderr, "readback: %s not written\n", path);
-    } else {
+        written &= fwrite(pixels + (size_t)r * row, 1, row, f) == row;
+      written &= fclose(f) == 0 && rename(part, path) == 0;
+    }
+    if (!written) {
+      if (f)
+        remove(part);
       fprintf(stderr, "readback: %s not written\n", path);
     }
     free(pixels);
   }
   glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+}
+
+/* READBACK_OUT into place, whole, or not at all. */
+static void finish_out(void) {
+  if (out && (ferror(out) | fclose(out)) == 0 && rename(out_part, out_path) == 0)
+    return;
+  remove(out_part);
+  fprintf(stderr, "readback: %s not written\n", out_path);
 }
 
 void glClear(GLbitfield mask) {
@@ -97,8 +112,14 @@ void glBegin(GLenum mode) {
       write_levels(dir);
     }
     const char* path = getenv("READBACK_OUT");
-    if (path && !out && !(out = fopen(path, "w")))
-      fprintf(stderr, "readback: cannot write %s\n", path);
+    if (path && !out && !out_path[0]) {
+      snprintf(out_path, sizeof out_path, "%s", path);
+      snprintf(out_part, sizeof out_part, "%s.part", path);
+      if ((out = fopen(out_part, "w")))
+        atexit(finish_out);
+      else
+        fprintf(stderr, "readback: cannot write %s\n", path);
+    }
     glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
     glGetDoublev(GL_PROJECTION_MATRIX, projection);
     glGetIntegerv(GL_VIEWPORT, viewport);
