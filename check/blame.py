@@ -28,10 +28,10 @@ def blame(look, results):
 
     def stands(name, among):
         # Pixels where nothing is drawn may be any object's that strayed.
-        astray = name == CLEAR_CHECK or failing[name].problem.cause == "astray"
+        astray = name == CLEAR_CHECK or failing[name].problem.astray
         still = failing[name].problem.still
         return still is None or still(b.left_out(among, name.object, astray))
-    if BOX in open_ and failing[BOX].problem.cause == "astray" and CLEAR_CHECK in open_ and \
+    if BOX in open_ and failing[BOX].problem.astray and CLEAR_CHECK in open_ and \
             not stands(BOX, set(OBJECTS) - {"wire box"}):
         # A quad's colours straying where nothing is drawn, green among them:
         # the clear colour's line names whose they are.
@@ -64,15 +64,9 @@ def blame(look, results):
 
 def following(results, follows):
     """The results, those named in `follows` ({check: the check it follows
-    from}) saying so."""
-    out = []
-    for r in results:
-        if r.check in follows:
-            cause = follows[r.check]
-            problem = (r.problem or Problem(""))._replace(says=f"follows from {cause.cause}")
-            r = r._replace(problem=problem, follows=cause)
-        out.append(r)
-    return out
+    from}) following from it."""
+    return [r._replace(problem=r.problem or Problem(""), follows=follows[r.check]) if r.check in follows else r
+            for r in results]
 
 
 def spoilt_depth(look, failing):

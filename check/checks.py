@@ -15,11 +15,13 @@ from typing import Callable, NamedTuple
 import numpy as np
 
 from .drawn import Blame
+from .model import Cause
 from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, angle_fits, at_pixels,
-                   better_reading, centres, channel_max, grid_points, line_green, quad_colours, scene_key)
-from .misreadings import ANGLES, COLOURS, OUTLINES
+                   better_reading, centres, channel_max, grid_points, line_coloured, quad_colours, scene_key)
+from .misreadings import ANGLES, COLOURS
 from .results import Check, checks
 from .scene import Colours, quad_key
+from .words import rgb, says
 
 # Levels a channel may differ from the colour expected: three steps of a
 # 16-bit visual's 5 bits a channel (its rounding and a dither), and the
@@ -79,10 +81,6 @@ MIN_PROFILES = 6
 LINE_SLACK = 1.5
 
 
-def rgb(c):
-    return "(" + ", ".join(str(round(v)) if v == v else "?" for v in c) + ")"
-
-
 def around(rows, cols):
     return (int(np.median(cols)), int(np.median(rows))) if len(rows) else None
 
@@ -98,15 +96,15 @@ class Problem(NamedTuple):
     # Whether the check still fails with the pixels for which a function of
     # (rows, columns) is true left out (blame); None: it always does.
     still: Callable = None
-    # For a cause of the whole frame or the frame's angle, what it is, for
-    # the run to read across frames: "nothing", "colour map", "one colour",
-    # "behind K" (frame N - K shows through), "angle OFF", or "angle OFF
-    # behind" (the frame fits the scene OFF degrees away, and misses nothing
-    # of the scene's own: the frame before may show through instead).
-    cause: str = None
-    # The misreading that explains what is wrong, in words, or None: asked
-    # only of a check at fault on its own (check_frame), so that a check
-    # that follows from another's fault costs no search.
+    # For a cause of the whole frame or the frame's angle, what it is (a
+    # model.Cause), for the run to read across frames.
+    cause: object = None
+    # Pixels where nothing is drawn, in its colours: what strayed there may
+    # be any object's (blame).
+    astray: bool = False
+    # The misreading that explains what is wrong, as a Problem, or None:
+    # asked only of a check at fault on its own (check_frame), so that a
+    # check that follows from another's fault costs no search.
     diagnose: Callable = None
 
 
@@ -165,20 +163,34 @@ def geometry(look, name, fit):
 
 
 def check_outline(look, name):
-    fits = look.fits[name]
-    how = better_reading(fits, OUTLINES[name])
-    fit = fits[None]
-    if how:
-        # With another object's pixels left out, the scene may explain the
-        # rest after all.
-        still = lambda left_out: float(fit.miss[~left_out(fit.all_rows, fit.all_cols)].sum()) >= CLEAR_RESIDUAL
-        return Problem(how.says, fit.off_rows, fit.off_cols, around(fit.off_rows, fit.off_cols),
-                       how.scene(look.scene), (name,), still=still)
+    """The frame against the quad's outline: pixels drawn off it, and where
+    they are few, a misreading of the quad's own that explains it (its
+    pixels closer to the outline than a pixel, but far off in sum). The
+    misreading that explains pixels drawn off is the diagnosis's, asked of
+    a check at fault on its own."""
+    fit = look.fits[name][None]
     if fit.stray > STRAY_PIXELS:
         says, at = geometry(look, name, fit)
         return Problem(says, fit.rows, fit.cols, at,
-                       still=lambda left_out: (~left_out(fit.rows, fit.cols)).sum() > STRAY_PIXELS)
+                       still=lambda left_out: (~left_out(fit.rows, fit.cols)).sum() > STRAY_PIXELS,
+                       diagnose=lambda: misread_outline(look, name))
+    if fit.residual >= CLEAR_RESIDUAL:
+        return misread_outline(look, name)
     return None
+
+
+def misread_outline(look, name):
+    """The quad's own misreading that explains the frame, as a Problem, or
+    None."""
+    how, fits = look.misreading(name)
+    if not how:
+        return None
+    fit = fits[None]
+    # With another object's pixels left out, the scene may explain the
+    # rest after all.
+    still = lambda left_out: float(fit.miss[~left_out(fit.all_rows, fit.all_cols)].sum()) >= CLEAR_RESIDUAL
+    return Problem(how.says, fit.off_rows, fit.off_cols, around(fit.off_rows, fit.off_cols),
+                   how.scene(look.scene), (name,), still=still)
 
 
 def check_angle(look):
@@ -191,14 +203,12 @@ def check_angle(look):
         for m in ANGLES[off]:
             scene = m.scene(scene)
         rows, cols = (np.concatenate([getattr(f, k) for f in both]) for k in ("off_rows", "off_cols"))
-        n = look.scene.angle
-        says, cause = f"drawn at {n + off} degrees, expected {n}", f"angle {off}"
-        if off < 0 and sum(f.missing for f in both) * 3 < sum(f.residual for f in both):
-            # Nothing of the scene at N is missing: the frame before may be
-            # showing through around it instead; the run tells them apart.
-            says = f"drawn at {n + off} degrees, expected {n}, or drawn at {n} with the frame before showing through"
-            cause += " behind"
-        return Problem(says, rows, cols, around(rows, cols), scene, ("tiled quad", "gradient quad"), cause=cause)
+        # Where nothing of the scene at N is missing, the frame before may be
+        # showing through around it instead; the run tells them apart.
+        behind = off < 0 and sum(f.missing for f in both) * 3 < sum(f.residual for f in both)
+        cause = Cause("angle", (off, behind))
+        return Problem(says(cause, look.scene.angle), rows, cols, around(rows, cols), scene,
+                       ("tiled quad", "gradient quad"), cause=cause)
     return None
 
 
@@ -454,9 +464,10 @@ def check_colours(look, name):
         evidence = (m.rows, m.cols, (m.cols[0], m.rows[0]))
 
     def diagnose():
-        return next((reading.says for reading in COLOURS[name]
-                     if may_explain(look, reading.scene(look.scene), name, evidence) and
-                     explains(judge_colours(look, reading.scene(look.scene), name, rows, cols, got), found)), None)
+        reading = next((reading for reading in COLOURS[name]
+                        if may_explain(look, reading.scene(look.scene), name, evidence) and
+                        explains(judge_colours(look, reading.scene(look.scene), name, rows, cols, got), found)), None)
+        return reading and Problem(reading.says, *evidence)
     says = region[2] if region is not None else f"{m.missed} of {m.tested} points off, e.g. {m.first}"
     return Problem(says, *evidence, still=still, diagnose=diagnose)
 
@@ -465,16 +476,20 @@ def check_colours(look, name):
 
 
 def near_green(look, around):
-    """Whether green lies among each point's 3 x 3 pixels ([point, pixel] flat indices)."""
-    return line_green(look.flat_pixels[around]).any(axis=1)
+    """Whether the box's colour lies among each point's 3 x 3 pixels ([point,
+    pixel] flat indices)."""
+    return line_coloured(look.flat_pixels[around], look.scene.box_colour).any(axis=1)
 
 
-def line_cover(pixels):
-    """The share of the box's green that pixels (..., 3) hold, as drawn over
+def line_cover(pixels, colour):
+    """The share of the box's colour that pixels (..., 3) hold, as drawn over
     black: 0 where they hold little or something else."""
-    g = pixels[..., 1].astype(np.float32)
-    green = (g > FOREGROUND) & (pixels[..., 0] <= g / 2) & (pixels[..., 2] <= g / 2)
-    return np.where(green, g / 255, 0)
+    colour = np.asarray(colour, np.float32)
+    k = int(np.argmax(colour))
+    c = pixels.astype(np.float32)
+    share = c[..., k] / colour[k]
+    ours = (c[..., k] > FOREGROUND) & (np.abs(c - share[..., None] * colour).max(axis=-1) <= c[..., k] / 2)
+    return np.where(ours, share, 0)
 
 
 def check_box(look):
@@ -490,22 +505,29 @@ def check_box(look):
             rows, cols = e.rows[shown][~green], e.cols[shown][~green]
             return Problem(f"{e.name} edge missing: no green along it from {ends[0]} to {ends[1]}", rows, cols,
                            around(rows, cols))
-    for e in look.box.edges:
-        if not len(e.profiles):
-            continue
-        clear = ~look.near_quads.reshape(-1)[e.profiles].any(axis=1)
-        if clear.sum() < MIN_PROFILES:
-            continue
-        widths = line_cover(flat[e.profiles[clear]]).sum(axis=1)
+    for e, clear, widths in edge_widths(look):
         width = float(np.median(widths))
         if width >= e.allowed + LINE_SLACK:
             wide = e.profiles[clear][widths >= e.allowed + LINE_SLACK]
-            covered = wide[line_cover(flat[wide]) > 0]
+            covered = wide[line_cover(flat[wide], look.scene.box_colour) > 0]
             rows, cols = covered // look.scene.w, covered % look.scene.w
             return Problem(f"{e.name} edge {width:.1f} pixels wide across, where a width-1 line covers at most "
                            f"{e.allowed:.1f}", rows, cols, around(rows, cols))
-    stray = background_misses(look, line_green)
-    return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}", cause="astray")
+    stray = background_misses(look, lambda p: line_coloured(p, look.scene.box_colour))
+    return stray and stray._replace(says=f"a green line where the box has no edge, {stray.says}", astray=True)
+
+
+def edge_widths(look):
+    """Each box edge measured across where it is clear of the quads at
+    MIN_PROFILES places or more: (its BoxEdge, which of its places, the
+    width at each: the share of the box's colour in each pixel summed)."""
+    out = []
+    for e in look.box.edges:
+        if len(e.profiles):
+            clear = ~look.near_quads.reshape(-1)[e.profiles].any(axis=1)
+            if clear.sum() >= MIN_PROFILES:
+                out.append((e, clear, line_cover(look.flat_pixels[e.profiles[clear]], look.scene.box_colour).sum(axis=1)))
+    return out
 
 
 def background_misses(look, wrong):
@@ -524,14 +546,14 @@ def background_misses(look, wrong):
                    still=lambda left_out: (~left_out(rows, cols)).sum() >= FEW_POINTS)
 
 
-def not_black(pixels):
-    return (channel_max(pixels) > CLEAR) & ~line_green(pixels)
+def not_black(pixels, box_colour):
+    return (channel_max(pixels) > CLEAR) & ~line_coloured(pixels, box_colour)
 
 
 def check_clear(look):
     """Black where nothing is drawn; what is there is named by the object in
     whose colours, and within whose reach, most of it lies."""
-    miss = background_misses(look, not_black)
+    miss = background_misses(look, lambda p: not_black(p, look.scene.box_colour))
     if not miss:
         return None
     b = Blame(look)
@@ -561,7 +583,7 @@ def check_depth(look):
     c, r, around9 = c[behind], r[behind], around9[behind]
     names = np.array([None] + look.names, object)[look.front[r, c]]
     want = expected(look.scene, names, r, c)
-    quiet = want.certain() & ~line_green(want.lo)  # no green of its own
+    quiet = want.certain() & ~line_coloured(want.lo, look.scene.box_colour)  # no colour of the box's own
     shows = quiet & near_green(look, around9)
     if quiet.sum() >= DEPTH_POINTS and shows.sum() * 3 > quiet.sum():
         return Problem(f"the box's hidden edges show through the quads in front of them "
@@ -597,9 +619,9 @@ def check_depth(look):
 
 
 def check_whole(look):
-    """A cause of the whole frame found before the checks (check_frame);
-    those found after them are blame's."""
-    return look.cause
+    """A cause of the whole frame: check_frame names it, before the checks
+    or after them (causes.py)."""
+    return None
 
 
 # The checks a frame is given, one record each, in order; blame and the

@@ -35,7 +35,7 @@ def blend_samples(colours, steps=12):
 def object_colours(scene, obj):
     """The colours an object shows, before blending over black."""
     if obj == "wire box":
-        return [(0, 255, 0)]
+        return [tuple(scene.box_colour)]
     q = scene.quads[obj]
     if not q.repeats:
         return [tuple(c) for c in np.asarray(q.colours, float)]

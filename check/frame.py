@@ -1,16 +1,26 @@
-"""The verdict on one captured frame: every check (checks.py) against the
-scene, the causes of the whole frame first (causes.py), then blame
-(blame.py). check_frame is the one way in."""
-import copy
+"""The verdict on one captured frame: a cause of the whole frame first (one
+model of what can happen to a picture: model.py), then every check
+(checks.py) against the scene, or against the scene under that cause, then
+blame (blame.py). check_frame is the one way in."""
+import itertools
 import time
+from collections import OrderedDict
 from typing import NamedTuple
 
+import numpy as np
+
+from . import model
 from .blame import blame, following
 from .capture import Frame  # noqa: F401 - the checker's frames, read where they are judged
-from .causes import frame_map, whole_frame
-from .checks import BLAME, CHECKS, CLEAR, WHOLE, Check, Problem
-from .look import Look
-from .whole import flat_colour, nothing_drawn, undo
+from .causes import whole_frame
+from .checks import (ANGLE, BLAME, BOX, CHECKS, CLEAR_CHECK, COLOUR_CHECKS, DEPTH, OUTLINE_CHECKS, WHOLE, Check,
+                     Problem, edge_widths)
+from .look import TURNING, Look
+from .model import Cause
+from .picture import BACKGROUND, reference_at, segments
+from .turn import signature
+from .tolerances import FEW, MISSES
+from .words import says
 
 
 class Result(NamedTuple):
@@ -34,49 +44,293 @@ def judged(check, look):
         return Result(check, None, f"{type(e).__name__}: {e}", seconds=time.perf_counter() - t)
 
 
+# The causes this process accepted last, tried first on the next frame: a
+# machine that draws a frame wrong draws the next one so too.
+LATEST = []
+# The reduced copy shows a change of the whole picture where an object has
+# more than this share of its points off (a correct frame has none).
+GATE = MISSES / 5
+
+
 def check_frame(frame, scene):
     """Every check on one frame: [Result]. A cause of the whole frame is
     looked for first: a frame of one colour is nothing drawn, and every
-    other check follows from it unjudged; a map of every colour is undone
-    and the checks judge the frame without it. An error inside a check is
-    that check's own result, never the end of the run. Where several fail,
-    those that another object's fault explains follow from it (blame)."""
+    other check follows from it unjudged; where the reduced copy shows a
+    change of the picture, the changes that fit it are judged by the
+    checks, and the first that explains the frame as a correct frame is
+    explained is named. Where objects fail on their own, the changes that
+    only the whole frame shows (another resolution, a move of a pixel or
+    two) are tried the same way. An error inside a check is that check's
+    own result, never the end of the run. Where several fail, those that
+    another object's fault explains follow from it (blame)."""
     try:
-        colour = flat_colour(frame.pixels)
+        colour = model.flat_colour(frame.pixels)
         if colour is not None:
-            cause = "nothing" if max(colour) <= CLEAR else "flat"
-            return [Result(WHOLE, Problem(nothing_drawn(colour), cause=cause))] + following(
-                [Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
+            return [Result(WHOLE, Problem(says(Cause("nothing", colour)), cause=Cause("nothing", colour)))] + \
+                following([Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
+        again = shown_again(frame, scene)
+        if again:
+            return again
+        points = model.grid(frame.pixels)
+        ident = reference_at(scene, points.x, points.y)
+        base = model.fit(ident, points.got)
+        shown = model.shows_change(base, GATE)
+        if shown:  # the causes accepted lately first, then those the reduced copy shows
+            latest = [model.resized(c, frame) for c in LATEST]
+            number = frame.number or 0
+            if number <= FAILED[1]:  # another run, or a frame judged apart
+                FAILED[0] = 0
+            FAILED[1] = number
+            search = FAILED[0] < FAILURES or number % AGAIN == 0
+            tries = itertools.chain(latest, lazily(best_first, scene, points, ident, base, shown, latest, search))
+        else:
+            tries = filter(None, [model.resolution(frame)])
+        found = cause_of(frame, scene, points, ident, base, tries)
+        if found:
+            return found
+        FAILED[0] += bool(shown)
         look = Look(frame, scene)
-        found = frame_map(look)
-        if found is not None:
-            cmap, cause = found
-            undone = copy.copy(frame)
-            undone.pixels = undo(frame.pixels, cmap)
-            look = Look(undone, scene)
-            look.cause, look.cmap = cause, cmap
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error
         return [Result(c, None, f"{type(e).__name__}: {e}") for c in CHECKS]
     results = [judged(c, look) for c in CHECKS]
     try:
+        own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
+        angle = any(r.problem for r in results if r.check == ANGLE)
+        widths = [np.median(w) / e.allowed for e, _, w in edge_widths(look)]
+        wide = np.median(widths) if widths else None
+        if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":
+            subtle = itertools.chain(model.smoothed(frame, wide), lazily(placed_nearby, scene, frame))
+            found = cause_of(frame, scene, points, ident, base, subtle, results)
+            if found:
+                return found
+        results = at_its_angle(frame, scene, results)
         results = blame(look, whole_frame(look, results))
+        results = unexplained(results)
     except Exception as e:  # noqa: BLE001
         results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
-    results = [diagnosed(look, r) for r in results]
-    # Closures do not cross to another process; the words and pixels do.
-    return [r._replace(problem=r.problem._replace(still=None, diagnose=None)) if r.problem else r for r in results]
+    return bare([diagnosed(r) for r in results])
 
 
-def diagnosed(look, result):
+# The pictures this process judged last, by signature: (the frame, its
+# angle within a turn).
+SEEN = OrderedDict()
+
+
+def shown_again(frame, scene):
+    """A frame that shows the picture of a frame drawn at another angle (a
+    correct machine's quads turn every frame): the angle's check says so,
+    the others follow unjudged ([Result]); or None."""
+    sig = signature(frame.pixels)
+    seen = SEEN.get(sig)
+    SEEN[sig] = seen or (frame.number or scene.angle, scene.angle % 360)
+    SEEN.move_to_end(sig)
+    while len(SEEN) > 64:
+        SEEN.popitem(last=False)
+    if not seen or seen[1] == scene.angle % 360:
+        return None
+    cause = Cause("stopped", (seen[0],))
+    return [Result(ANGLE, Problem(says(cause), cause=cause)) if c == ANGLE else Result(c) if c == WHOLE else
+            Result(c, Problem(""), follows=ANGLE) for c in CHECKS]
+
+
+# The box's lines as wide as this many times a width-1 line, in a frame of
+# no steep step, are a picture drawn at another resolution and smoothed (a
+# correct machine's measure at most half a pixel more: tolerances.py).
+WIDE = 1.75
+
+
+def lazily(make, *args):
+    """What make(*args) returns, made only once it is first asked for."""
+    yield from make(*args)
+
+
+def best_first(scene, points, ident, base, shown, latest, search):
+    """The causes the reduced copy shows (but those in `latest`), those that
+    fit it best first, where `search`."""
+    if not search:
+        return []
+    fitted = [(c, model.fits_under(c, scene, *model.coarse(points, ident)).total)
+              for c in model.candidates(scene, points, ident, shown) if c not in latest]
+    return [c for c, _ in sorted(fitted, key=lambda cf: cf[1])]
+
+
+# A cause that only the whole frame shows is looked for where one of the
+# objects that never move fails: the turning quads alone are the angle's.
+STILL = {"image quad", "wire box"}
+
+
+def placed_nearby(scene, frame):
+    """The picture moved by a pixel or two, where it fits the frame's
+    outlines best: a list of no or one Cause."""
+    moved = model.refined(scene, Cause("placed", (0, 1, 1, 0, 0)), frame.pixels, reach=3)
+    return [moved] if moved.values != (0, 1, 1, 0, 0) else []
+
+
+def cause_of(frame, scene, points, ident, base, causes, results=None):
+    """The first of the causes that fits the reduced copy as a correct frame
+    fits and, judged by the checks under it, explains the frame but for
+    one object's own fault: the Results, WHOLE naming it; or None. The
+    checks it explains follow from it: those that fail at the scene (in
+    `results`, where the checks were run) or whose objects it changes."""
+    fitting = (c for c in causes if c.kind == "resolution" or fits_better(c, scene, points, ident, base))
+    for cause in itertools.islice(fitting, CANDIDATES):
+        if cause.kind == "placed" and cause not in LATEST:
+            cause = model.refined(scene, cause, frame.pixels)
+        under = model.judging(cause, frame, scene)
+        words = says(cause)
+        whole = Result(WHOLE, Problem(words, points.rows[base.where], points.cols[base.where],
+                                      at(points, base.where), cause=cause))
+        if under is None:  # no check can judge it: the reduced copy is all the evidence
+            remember(cause)
+            return [whole] + following([Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
+        look = Look(*under)
+        got = [judged(c, look) for c in CHECKS[1:]]
+        got = blame(look, got)
+        # What is thinner than a pixel may be lost by it: the box's lines,
+        # the quads' slivers where colours are squeezed towards black.
+        lost = ({BOX} | (set(OUTLINE_CHECKS.values()) if cause.kind == "colours" else set())) \
+            if model.loses(cause) else set()
+        own = {r.check.object or "scene" for r in got if r.problem and not r.follows and r.check not in lost}
+        if len(own) > 1 or any(r.error for r in got):
+            continue
+        remember(cause)
+        changed = changes(cause, scene, points, ident, base, results) | lost
+        got = [scaled(r, cause) for r in got]
+        follows = {r.check: WHOLE for r in got if (not r.problem or r.check in lost) and r.check in changed}
+        return bare([whole] + [diagnosed(r) for r in following(got, follows)])
+    return None
+
+
+def fits_better(cause, scene, points, ident, base):
+    """Whether the reduced copy fits the scene under a cause as a correct
+    frame fits, and far better than the scene itself: on every other point
+    first, then on all."""
+    if not model.fits_under(cause, scene, *model.coarse(points, ident)).explains(2 * MISSES):
+        return False
+    f = model.fits_under(cause, scene, points, ident)
+    return f.explains() and f.total * 2 <= base.total + FEW
+
+
+# At most this many causes are judged by the checks on one frame.
+CANDIDATES = 3
+
+
+# A search of the causes that failed FAILURES frames running, on and on (a
+# picture no one cause explains), is made again every AGAIN frames only: the
+# cost of a frame stays its own, whatever the frames show. FAILED: the count
+# and the last frame's number.
+FAILURES, AGAIN = 8, 8
+FAILED = [0, 0]
+
+
+def remember(cause):
+    """A cause accepted: tried first on the next frames."""
+    FAILED[0] = 0
+    if cause in LATEST:
+        LATEST.remove(cause)
+    LATEST.insert(0, cause)
+    del LATEST[4:]
+
+
+def at(points, where):
+    """The middle of the points off, (column, row), or None."""
+    if not where.any():
+        return None
+    return int(np.median(points.cols[where])), int(np.median(points.rows[where]))
+
+
+def changes(cause, scene, points, ident, base, results):
+    """The checks whose evidence a cause changes: a set of records. Where
+    the checks were run at the scene, those that failed there; else those
+    of the objects the reduced copy shows otherwise, the box where the
+    cause moves or colours it, the clear colour where the background
+    changed, the depth test where a quad did, the angle where a turning
+    quad did."""
+    if results is not None:
+        return {r.check for r in results if r.problem or r.error}
+    objects = {name for i, name in enumerate(scene.quads, 1) if base.off[model.JUDGED.index(i)] > FEW}
+    out = {OUTLINE_CHECKS[n] for n in objects} | {COLOUR_CHECKS[n] for n in objects}
+    if base.off[model.JUDGED.index(BACKGROUND)] > FEW:
+        out.add(CLEAR_CHECK)
+    if objects:
+        out.add(DEPTH)
+    if objects & set(TURNING):
+        out.add(ANGLE)
+    if box_changed(cause, scene):
+        out.add(BOX)
+    return out
+
+
+def box_changed(cause, scene):
+    """Whether a cause moves the box's lines or changes their colour."""
+    if cause.kind in ("resolution", "one colour"):
+        return True
+    if cause.kind == "colours":
+        return bool(np.abs(model.mapped([scene.box_colour], *cause.values[:3]) - scene.box_colour).max() > FEW)
+    if cause.kind != "placed":
+        return False
+    a, b = segments(scene)[:, :, :2], segments(model.under(cause, scene))[:, :, :2]
+    same = lambda p, q: np.abs(p - q).max(axis=(1, 2)) < 0.5
+    return not all(same(b[k:k + 1], a).any() or same(b[k:k + 1, ::-1], a).any() for k in range(len(b)))
+
+
+def scaled(result, cause):
+    """A result judged in a frame drawn at another resolution, its evidence
+    in the frame's own pixels."""
+    if cause.kind != "resolution" or not result.problem:
+        return result
+    f = cause.values[0]
+    p = result.problem
+    return result._replace(problem=p._replace(rows=p.rows * f + f // 2, cols=p.cols * f + f // 2,
+                                              at=p.at and (p.at[0] * f + f // 2, p.at[1] * f + f // 2)))
+
+
+def at_its_angle(frame, scene, results):
+    """Where the frame is drawn at another angle (the angle's check names
+    it), the checks that fail at the scene's angle but pass at that one
+    follow from it."""
+    angle = next(r for r in results if r.check == ANGLE)
+    cause = angle.problem and angle.problem.cause
+    others = [r for r in results if r.problem and r.check not in (WHOLE, ANGLE, BOX) and
+              r.check not in (OUTLINE_CHECKS[n] for n in TURNING)]  # those blame gives the angle
+    if not cause or cause.kind != "angle" or not others:
+        return results
+    look = Look(frame, model.angle_scene(scene, cause.values[0]))
+    passing = {r.check for r in others if not judged(r.check, look).problem}
+    return [r._replace(follows=ANGLE) if r.check in passing else r for r in results]
+
+
+def unexplained(results):
+    """Where no cause of the whole frame was found and most objects fail on
+    their own, one line says so, with the objects, and theirs follow from
+    it."""
+    own = [r for r in results if r.problem and not r.follows and r.check.object]
+    objects = list(dict.fromkeys(r.check.object for r in own))
+    if len(objects) < UNEXPLAINED or any(r.check == WHOLE and r.problem for r in results):
+        return results
+    cause = Cause("unexplained", tuple(objects))
+    p = own[0].problem
+    results = [r._replace(problem=Problem(says(cause), p.rows, p.cols, p.at, cause=cause)) if r.check == WHOLE else r
+               for r in results]
+    return following(results, {r.check: WHOLE for r in own})
+
+
+# Objects failing on their own that make most of the frame wrong.
+UNEXPLAINED = 3
+
+
+def diagnosed(result):
     """A check at fault on its own, in the words of the misreading that
-    explains it where one does; judged in a frame with its colours mapped
-    back (causes.frame_map), it says so."""
-    if not result.problem or result.follows or result.check == WHOLE:
+    explains it where one does."""
+    if not result.problem or result.follows or result.check == WHOLE or not result.problem.diagnose:
         return result
     try:
-        says = result.problem.diagnose and result.problem.diagnose() or result.problem.says
+        misread = result.problem.diagnose()
     except Exception as e:  # noqa: BLE001 - the check's own error, as any other
         return result._replace(problem=None, error=f"{type(e).__name__}: {e}")
-    if look.cmap is not None:
-        says += " (with the frame's colours mapped back)"
-    return result._replace(problem=result.problem._replace(says=says))
+    return result._replace(problem=misread) if misread else result
+
+
+def bare(results):
+    """Closures do not cross to another process; the words and pixels do."""
+    return [r._replace(problem=r.problem._replace(still=None, diagnose=None)) if r.problem else r for r in results]

@@ -18,7 +18,8 @@ from typing import NamedTuple
 import numpy as np
 
 from .misreadings import ANGLES, OUTLINES
-from .scene import SNAP, Colours, quad_key
+from .scene import Colours, quad_key
+from .tolerances import LINE_REACH
 
 # A pixel brighter than this in any channel holds something.
 FOREGROUND = 24
@@ -34,9 +35,6 @@ NOT_A_SHARE = 48
 CLEAR_RESIDUAL = 20
 # The quads that turn with the frame's angle.
 TURNING = ("tiled quad", "gradient quad")
-# How far from its centre a pixel's square reaches: half its diagonal, and
-# GL's snapping.
-PIXEL_REACH = 2 ** 0.5 / 2 + SNAP
 # Ways a driver resolves samples into a pixel: weights and a curve (1 / 2.2:
 # the mean of their light, gamma-correct).
 GAMMA = 1 / 2.2
@@ -47,10 +45,7 @@ APART = 2
 # what is computed of it this far.
 REGION = APART + 1
 MARGIN = APART + 6
-# A line's pixels have their centres within this of its exact line: half a
-# pixel, and a pixel more for multisampled and smoothed lines.
-LINE_REACH = 1.5
-# The box's green as a line pixel may hold it: a third of it at least (a
+# The box's colour as a line pixel may hold it: a third of it at least (a
 # multisampled or antialiased line), and little else.
 LINE_GREEN = 80
 # Points along each box edge where its green is looked for.
@@ -99,9 +94,18 @@ def centres(scene, rows, cols):
     return cols + 0.5, scene.h - rows - 0.5
 
 
-def line_green(c):
-    """Pixels (..., 3) that hold at least a third of the box's green."""
-    return (c[..., 1] >= LINE_GREEN) & (c[..., 0] <= c[..., 1] / 2) & (c[..., 2] <= c[..., 1] / 2)
+def line_coloured(c, colour):
+    """Pixels (..., 3) that hold at least a third of a line's colour (LINE_GREEN
+    of 255 in its brightest channel), and little else: each other channel
+    within half that channel of the same share of the colour."""
+    colour = np.asarray(colour, np.float32)
+    k = int(np.argmax(colour))
+    share = c[..., k] / colour[k]
+    ok = c[..., k] >= LINE_GREEN * colour[k] / 255
+    for j in range(3):
+        if j != k:
+            ok = ok & (np.abs(c[..., j] - share * colour[j]) <= c[..., k] / 2)
+    return ok
 
 
 class Cache:
@@ -125,7 +129,7 @@ CACHE = Cache(64)
 
 
 def scene_key(scene):
-    return scene.w, scene.h
+    return scene.key()
 
 
 # ------------------------------------------------- each quad at its pixels
@@ -388,37 +392,50 @@ class Look:
         the resolve open, so the mean of the samples (of the colour values
         or, gamma-correct, of the light) and each sample alone are tried,
         each quad taking whichever reading fits it best, and the one that
-        explains the most quads is taken (a quad drawn wrong explains none). The misreadings are
-        tried only where the scene leaves enough unexplained for one to be
-        named (better_reading), here or in the angle of the two turning
-        quads; a frame the scene explains has only the scene's fits."""
+        explains the most quads is taken (a quad drawn wrong explains none).
+        The angles of the two turning quads are tried where the scene leaves
+        enough unexplained for one to be named (better_reading); each quad's
+        own misreadings where a check asks (misreading); a frame the scene
+        explains has only the scene's fits."""
         cases = {name: self.outline_cases(name, ()) for name in OUTLINES}
         fits = self.fits_of(cases)
         residual = {name: f[None].residual for name, f in fits.items()}
-        # A misreading is tried only where it may explain the quad's stray
-        # pixels (explains_strays), so that a quad missing or drawn far off
-        # costs no search of what cannot fit it.
-        reach = lambda name, ms: tuple(m for m in ms if explains_strays(self.scene, name, fits[name][None], m))
         if sum(residual[n] for n in TURNING) >= CLEAR_RESIDUAL:
             # The nearest first: the frame's angle a degree off, which
-            # explains both turning quads at once; their other misreadings
-            # only where it does not.
-            offsets = [off for off, ms in ANGLES.items()
-                       if all(explains_strays(self.scene, n, fits[n][None], m) for n, m in zip(TURNING, ms))]
-            if offsets:
+            # explains both turning quads at once, then further; their
+            # other misreadings only where no angle does. A degree back is
+            # kept (the frame before showing through is told by it).
+            for far in sorted({abs(off) for off in ANGLES}):
+                offsets = [off for off, ms in ANGLES.items() if abs(off) == far or off == -1
+                           if all(explains_strays(self.scene, n, fits[n][None], m) for n, m in zip(TURNING, ms))]
+                if not any(abs(off) == far for off in offsets):
+                    continue
                 cases.update({name: self.outline_cases(name, tuple(ANGLES[off][k] for off in offsets))
                               for k, name in enumerate(TURNING)})
                 fits = self.fits_of(cases)
                 if angle_fits(fits):
                     return fits
-        wanted = {name: reach(name, OUTLINES[name]) for name in OUTLINES if residual[name] >= CLEAR_RESIDUAL}
-        wanted = {name: r for name, r in wanted.items() if r}
-        if not wanted:
-            return fits
-        cases.update({name: self.outline_cases(name, r) for name, r in wanted.items()})
-        return self.fits_of(cases)
+        return fits
 
-    def fits_of(self, cases):
+    def misreading(self, name):
+        """The misreading of the quad's own (OUTLINES) that explains the frame
+        as a correct frame is explained, tried only where it may explain the
+        quad's stray pixels (explains_strays): (the Misreading, the quad's
+        fits {misreading (None: the scene): Fit}), or (None, its fits)."""
+        fits = self.fits
+        found = better_reading(fits[name], OUTLINES[name])  # the frame's angle tried already
+        if found:
+            return found, fits[name]
+        readings = tuple(m for m in OUTLINES[name] if explains_strays(self.scene, name, fits[name][None], m)
+                         and m not in fits[name])
+        if fits[name][None].residual < CLEAR_RESIDUAL or not readings:
+            return None, fits[name]
+        cases = dict(self.cases)
+        cases[name] = self.outline_cases(name, readings)
+        mine = self.fits_of(cases, keep=False)[name]
+        return better_reading(mine, readings), mine
+
+    def fits_of(self, cases, keep=True):
         n = len(self.frame.positions)
         options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
         if n > 1:  # the resolve that explains the most quads, then the most of them
@@ -429,7 +446,8 @@ class Look:
             best = min(options, key=unexplained)
         else:
             best = options[0]
-        self.cases, self.resolve = cases, best
+        if keep:
+            self.cases, self.resolve = cases, best
         fits = {}
         for name, by_reading in cases.items():
             fits[name] = {}
@@ -552,7 +570,11 @@ class OutlineShape(NamedTuple):
 def quad_colours(scene, quad, rows, cols):
     """What a quad may show at pixels: a textured one what its footprint
     allows; the gradient either diagonal's blend."""
-    x, y = centres(scene, rows, cols)
+    return quad_colours_at(scene, quad, *centres(scene, rows, cols))
+
+
+def quad_colours_at(scene, quad, x, y):
+    """quad_colours at window points."""
     if quad.repeats:
         return scene.colours(quad, x, y)
     one, other = scene.blends(quad, x, y)
@@ -564,7 +586,7 @@ def outline_shape(scene, name, scenes, positions, lines):
         p = patch(scene, scene.quads[name])
         box, distance, covers, covered = p.box, {None: p.inside}, {None: p.covers}, p.covers
         region, edge_map = p.wide & ~grow(lines[box], 1), p.rim
-        on_maps = {None: p.band | (abs(p.inside) < PIXEL_REACH)}
+        on_maps = {None: p.band | (abs(p.inside) < scene.reach)}
     else:
         box = scene.box_around([s.quads[name] for s in scenes.values()], MARGIN)  # room for the region
         distance = {how: s.inside_box(s.quads[name], box) for how, s in scenes.items()}
@@ -576,7 +598,7 @@ def outline_shape(scene, name, scenes, positions, lines):
         # The samples decide within a pixel of the outline, and where a
         # pixel's square meets it (the tip of a sliver that misses every
         # pixel centre).
-        on_maps = {how: band(covers[how]) | (abs(d) < PIXEL_REACH) for how, d in distance.items()}
+        on_maps = {how: band(covers[how]) | (abs(d) < scene.reach) for how, d in distance.items()}
     near = region & np.logical_or.reduce([edge_map, *on_maps.values()])
     r, c = np.nonzero(near)
     rows, cols = r + box[0].start, c + box[1].start

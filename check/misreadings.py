@@ -1,16 +1,29 @@
-"""The ways a program can get the demo's scene wrong that the checker names:
-each turns the correct scene into the misread one, and is named by what
-the user reads when it fits a frame far better than the scene does."""
+"""The misreadings of one object: the changes a whole picture may undergo
+(model.py) applied to that object alone, and named only where one explains
+that object on its own. Its angle (a degree or a few either way, or turned
+the other way), where it lies (half a unit off, as integer halves put it),
+what its photograph shows (turned or mirrored; its colours inverted or its
+channels exchanged), its corners' colours exchanged; and the two that only
+the gradient has (another axis, its bottom edge as the axis). Each is a
+value, its kind and parameters (words.misread makes its words), with the
+scene it makes of the correct one."""
+from itertools import permutations
 from typing import Callable, NamedTuple
 
 import numpy as np
 
 from .scene import GRADIENT_COLOURS, gradient_quad, image_quad, tiled_quad
+from .words import ORIENTATIONS, misread
 
 
 class Misreading(NamedTuple):
-    says: str  # what the user reads
+    kind: str
+    values: tuple
     scene: Callable  # the correct scene -> the misread one
+
+    @property
+    def says(self):
+        return misread(self.kind, self.values)
 
 
 def tiled_at(angle):
@@ -29,82 +42,75 @@ def texture(change):
     return lambda s: s.changed(texture=change(s.texture))
 
 
-def upside_down(p):
-    return p.changed(cells=p.cells[::-1], ys=1 - p.ys[::-1])
+def turned(p, q):
+    """A photograph as ORIENTATIONS[q] lays it: its cells mirrored, flipped,
+    turned a quarter (cells and cuts transposed)."""
+    (a, b, c, d), _ = ORIENTATIONS[q]
+    if b:  # a quarter turn: across becomes up
+        p = p.changed(cells=np.swapaxes(p.cells, 0, 1), us=p.ys, ys=p.us)
+        a, d = b, c
+    if a < 0:
+        p = p.changed(cells=p.cells[:, ::-1], us=1 - p.us[::-1])
+    if d < 0:
+        p = p.changed(cells=p.cells[::-1], ys=1 - p.ys[::-1])
+    return p
 
 
-def mirrored(p):
-    return p.changed(cells=p.cells[:, ::-1], us=1 - p.us[::-1])
+def mixed(order):
+    """Colours with their channels taken in `order`."""
+    return lambda c: np.asarray(c, float)[..., list(order)]
 
 
-SHORT = "drawn one degree short of the frame's angle"
-PAST = "drawn one degree past the frame's angle"
+def recoloured(name, change):
+    """One quad's colours changed: the gradient's corners, or the texture's
+    cells."""
+    if name == "gradient quad":
+        return lambda s: s.changed(gradient_quad(s.angle, colours=tuple(map(tuple, change(GRADIENT_COLOURS)))))
+    return texture(lambda p: p.changed(cells=change(p.cells)))
+
+
+# The angles that a frame may be drawn at, as far as a frame's angle is
+# looked for: a few degrees either way.
+OFFSETS = (-1, 1, -2, 2, -3, 3, -4, 4)
+
+# The angle of the whole frame: both turning quads OFF degrees off together.
+ANGLES = {off: (Misreading("angle", (off,), tiled_at(lambda a, off=off: a + off)),
+                Misreading("angle", (off,), gradient_at(lambda a, off=off: a + off))) for off in OFFSETS}
 
 # Misreadings of each quad's place and turn, the nearest first: where two
 # explain a frame alike, the nearer is named.
 OUTLINES = {
-    "tiled quad": (
-        Misreading(SHORT, tiled_at(lambda a: a - 1)),
-        Misreading(PAST, tiled_at(lambda a: a + 1)),
-        Misreading("turns counter-clockwise seen from above, expected clockwise", tiled_at(lambda a: -a)),
-    ),
+    "tiled quad": (ANGLES[-1][0], ANGLES[1][0], Misreading("spin", (), tiled_at(lambda a: -a))),
     "gradient quad": (
-        Misreading(SHORT, gradient_at(lambda a: a - 1)),
-        Misreading(PAST, gradient_at(lambda a: a + 1)),
-        Misreading("tumbles with its top edge tipping away from the camera, expected towards it",
-                   gradient_at(lambda a: -a)),
-        Misreading("turns about the vertical axis, expected the horizontal", gradient_at(lambda a: a, axis=(0, 1, 0))),
-        Misreading("turns about its bottom edge, expected its horizontal centre line",
-                   gradient_at(lambda a: a, centre_line=False)),
+        ANGLES[-1][1], ANGLES[1][1],
+        Misreading("tumble", (), gradient_at(lambda a: -a)),
+        Misreading("axis", (), gradient_at(lambda a: a, axis=(0, 1, 0))),
+        Misreading("bottom", (), gradient_at(lambda a: a, centre_line=False)),
     ),
-    "image quad": tuple(
-        Misreading("not centred: half a unit " + " and ".join(w for w in (across, up) if w), image_off(dx, dy))
-        for dx, across in ((-0.5, "left"), (0, ""), (0.5, "right"))
-        for dy, up in ((-0.5, "down"), (0, ""), (0.5, "up")) if dx or dy),
+    "image quad": tuple(Misreading("moved", (dx, dy), image_off(dx, dy))
+                        for dx in (-0.5, 0, 0.5) for dy in (-0.5, 0, 0.5) if dx or dy),
 }
 
-# The angle of the whole frame: both turning quads a degree off together.
-ANGLES = {-1: (OUTLINES["tiled quad"][0], OUTLINES["gradient quad"][0]),
-          1: (OUTLINES["tiled quad"][1], OUTLINES["gradient quad"][1])}
+# Channels exchanged: every order of the three but their own.
+CHANNELS = [order for order in permutations(range(3)) if order != (0, 1, 2)]
 
-PHOTOGRAPH = (
-    Misreading("shows the photograph upside down", texture(upside_down)),
-    Misreading("shows the photograph mirrored left to right", texture(mirrored)),
-    Misreading("shows the photograph turned half a turn", texture(lambda p: upside_down(mirrored(p)))),
-    Misreading("shows the photograph's colours inverted", texture(lambda p: p.changed(cells=255 - p.cells))),
-)
+
+def photograph(name):
+    """What a textured quad's photograph may be misread as: upside down,
+    mirrored, half a turn (a quarter turn squeezes it into the quad's other
+    shape, which no misreading here draws)."""
+    return tuple(Misreading("photograph", (q,), texture(lambda p, q=q: turned(p, q))) for q in (2, 1, 3)) + (
+        Misreading("inverted", (), recoloured(name, lambda c: 255 - np.asarray(c, float))),) + tuple(
+        Misreading("channels", (order,), recoloured(name, mixed(order))) for order in CHANNELS)
+
 
 # Misreadings of what each quad shows.
 COLOURS = {
-    "tiled quad": PHOTOGRAPH + (
-        Misreading("shown once", lambda s: s.changed(tiled_quad(s.angle, s.quads["tiled quad"].tint, 1))),),
-    "gradient quad": (
-        Misreading("red and green swapped", lambda s: s.changed(gradient_quad(
-            s.angle, colours=tuple(np.array(GRADIENT_COLOURS)[[1, 0, 2, 3]])))),),
-    "image quad": PHOTOGRAPH,
-}
-
-
-class Cause(NamedTuple):
-    """A cause of the whole frame: what the user reads, filled in with what
-    was found."""
-    says: str
-
-
-# The causes of a whole frame, tried before any object is blamed, each named
-# only where it explains the frame as well as a correct frame is explained;
-# the checks whose evidence it spoils follow from it.
-CAUSES = {
-    # Every pixel one colour.
-    "nothing": Cause("nothing drawn: the frame shows only the clear colour"),
-    "flat": Cause("nothing drawn: every pixel is {colour}, not even the clear colour"),
-    # One map from each colour the scene has to the colour shown, over every
-    # object alike.
-    "colour map": Cause("every colour {how}{curve}: {examples}"),
-    # Every object in one colour, as where the colour each is given is lost.
-    "one colour": Cause("every object drawn in {colour}: the colours given with glColor are lost"),
-    # The frame before (or one further back) where nothing is drawn over it.
-    "behind": Cause("{which} shows through where nothing is drawn over it: the colour clear was skipped"),
-    # Run-wide: frame N is the picture of frame N - 1 in every frame.
-    "lag": Cause("each frame shows the frame before: frame N drawn at N − 1 degrees{first}"),
+    "tiled quad": photograph("tiled quad") + (
+        Misreading("once", (), lambda s: s.changed(tiled_quad(s.angle, s.quads["tiled quad"].tint, 1))),),
+    "gradient quad": tuple(Misreading("corners", (order,), recoloured(
+        "gradient quad", lambda c, order=order: np.asarray(c, float)[list(order)]))
+        for order in permutations(range(4)) if order != (0, 1, 2, 3)) + tuple(
+        Misreading("channels", (order,), recoloured("gradient quad", mixed(order))) for order in CHANNELS),
+    "image quad": photograph("image quad"),
 }

@@ -68,6 +68,14 @@ def by_id(id_):
     return KNOWN[id_]
 
 
+def said(result):
+    """What a frame.Result says: why it could not judge, what it follows
+    from, or what is wrong."""
+    if result.error:
+        return result.error
+    return f"follows from {result.follows.cause}" if result.follows else result.problem.says
+
+
 def frame_status(result):
     """The status of one check on one frame (a frame.Result)."""
     if result.error:
@@ -175,7 +183,7 @@ class Tally:
         pictures = tuple(Evidence(kept[n], scene_of(kept[n]), at[n].problem if status is Status.FAIL else None)
                          for n in shown if n in kept)
         return Outcome(scenario, check.id, status, f"{check.id} ({scenario})",
-                       r and f"{frames_words(list(at))}: {r.error or r.problem.says}" or "", check.object,
+                       r and f"{frames_words(list(at))}: {said(r)}" or "", check.object,
                        tuple(judged), tuple(at), r and r.follows and r.follows.id, pictures, self.seconds)
 
 
@@ -189,7 +197,7 @@ def one_line(scenario, check, frame, scene, results, first=()):
     failing = sorted((r for r in results if r.problem and not r.follows), key=rank)
     following = sorted((r for r in results if r.problem and r.follows), key=rank)
     r = (errors or failing or following or [None])[0]
-    words = r and (f"{r.name}: " if errors or len(results) > 1 else "") + (r.error or r.problem.says)
+    words = r and (f"{r.name}: " if errors or len(results) > 1 else "") + said(r)
     status = Status.ERROR if errors else Status.FAIL if failing else Status.FOLLOWS if following else Status.OK
     return Outcome(scenario, check, status, f"{scenario}: {check}", r and f"frame {frame.number}: {words}" or "",
                    r and r.check.object, (frame.number,), (frame.number,) if r else (),

@@ -48,12 +48,12 @@ from . import capture, export, report
 from .capture import Frame
 from .checks import (ANGLE, BLAME, BOX, CHECKS, COLOUR_CHECKS, DEPTH, IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS,
                      WHOLE)
-from .frame import check_frame
+from .frame import check_frame, remember
 from .photographs import PHOTOGRAPHS
 from .results import (GL, SHOWN, Outcome, RunResult, Status, Tally, evidence, frame_status, frames_words, one_line,
                       ranges)
 from .scene import PLAIN_TINT, PROJECT_TINT, Scene
-from .whole import across_frames
+from .turn import across_frames, signature
 
 # A turn: frames 1 to 360, each at its own angle; frames 361 to 365 judge
 # angles 1 to 5 again where a window manager's resize left those unjudged.
@@ -104,13 +104,13 @@ def interrupt(*_):
 def judge_frame(path, tint, photo):
     """A worker's part: one frame of a turn (the test photograph `photo`,
     the shaders' `tint`) judged: (its number, why it is no evidence or None,
-    [frame.Result] or None)."""
+    [frame.Result] or None, its picture's signature)."""
     f = Frame(path)
     why = f.unsettled()
     results = None
     if not why:
         results = check_frame(f, Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h))
-    return f.number, why, results
+    return f.number, why, results, signature(f.pixels)
 
 
 class Run:
@@ -249,7 +249,7 @@ class Run:
         their angle was not. Returns {number: (why unsettled, [Result])},
         the frames kept for pictures by number, and a results.Tally of each
         check by its id."""
-        judged, kept, pending, tallies = {}, {}, deque(), {}
+        judged, kept, pending, tallies, pictures = {}, {}, deque(), {}, {}
         last_judged = time.monotonic()
         wanted = list(numbers) + list(extra)
         kept_dir = os.path.join(folder, "frames")
@@ -281,7 +281,7 @@ class Run:
                 n, job = pending.popleft()
                 path = os.path.join(folder, capture.frame_name(n))
                 if job is not None:
-                    _, why, results = job.get()
+                    _, why, results, pictures[n] = job.get()
                     judged[n] = (why, results)
                     for r in results or ():
                         if tallies.setdefault(r.name, Tally()).add(n, r) and n not in kept:
@@ -298,6 +298,7 @@ class Run:
                     i >= len(wanted) or not os.path.exists(os.path.join(folder, capture.frame_name(wanted[i])))):
                 break
             time.sleep(0.002)
+        self.pictures = pictures
         return judged, kept, tallies
 
     def turn(self, label, tint, photo, judged, kept, tallies):
@@ -306,7 +307,7 @@ class Run:
         of angles for the report."""
         # What only the frames together tell (a frame of lag, the frame
         # before showing through), then each check's verdicts over them.
-        judged = across_frames(judged, WHOLE, ANGLE, TURN, set(COLOUR_CHECKS.values()) | {DEPTH, BOX})
+        judged = across_frames(judged, WHOLE, ANGLE, TURN, set(COLOUR_CHECKS.values()) | {DEPTH, BOX}, self.pictures)
         tallies = {}
         for n in sorted(judged):
             for r in judged[n][1] or ():
@@ -342,8 +343,9 @@ class Run:
             t = tallies.get(check.id, Tally())
             o = t.outcome(label, check, seen, kept, scene_of)
             cause = o.status is Status.FAIL and t.at[Status.FAIL][o.failing[0]].problem.cause
-            if o.status is Status.FAIL and (check == WHOLE or cause == "lag"):
-                frames, scenario, named = self.whole.setdefault(cause, (o.failing, label, check.id))
+            if cause and (check == WHOLE or cause.kind in ("late", "stopped")):
+                frames, scenario, named = self.whole.setdefault(cause.kind, (o.failing, label, check.id))
+                remember(cause)  # the frames judged here after the turn try it first
                 if scenario != label and set(o.failing) <= set(frames):
                     # The same cause at frames where the turn before found it,
                     # with other shaders: the machine's, whatever the shaders.
@@ -357,11 +359,12 @@ class Run:
         turn found a frame of lag, it follows from that turn's line; with
         `about` (records), of the checks it is about."""
         whole = next((r for r in results if r.check == WHOLE and r.problem and not r.follows), None)
-        cause = whole.problem.cause if whole and whole.problem.cause in self.whole else \
-            "lag" if "lag" in self.whole and any(r.problem for r in results) else None
+        shown_late = next((k for k in ("late", "stopped") if k in self.whole), None)
+        cause = whole.problem.cause.kind if whole and whole.problem.cause.kind in self.whole else \
+            shown_late if shown_late and any(r.problem for r in results) else None
         if cause:
             _, in_scenario, named = self.whole[cause]
-            says = f": {whole.problem.says}" if whole and cause != "lag" else ""
+            says = f": {whole.problem.says}" if whole and cause != shown_late else ""
             self.line(Outcome(scenario, check, Status.FOLLOWS, f"{scenario}: {check}",
                               f"frame {frame.number}: follows from {named} ({in_scenario}){says}", None,
                               (frame.number,), (frame.number,), named, evidence(frame, scene, whole and whole.problem),

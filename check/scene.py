@@ -14,6 +14,8 @@ from typing import NamedTuple
 
 import numpy as np
 
+from .tolerances import PIXEL_REACH, SNAP
+
 RED, GREEN, BLUE, YELLOW, WHITE = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0), (255, 255, 255)
 PROJECT_TINT, PLAIN_TINT = (1.0, 0.5, 0.2), (1.0, 1.0, 1.0)
 
@@ -71,9 +73,6 @@ def adjugate(m):
                      [d * h - e * g, b * g - a * h, a * e - b * d]])
 
 
-# GL snaps vertices to a grid of at least 4 bits below the pixel
-# (SUBPIXEL_BITS): a sample this close to an edge may be covered or not.
-SNAP = 1 / 16
 
 # main(): the projection, set once; display_CB(): the camera, every frame.
 PROJECTION = perspective(45, 1.333, 1, 1000)
@@ -109,12 +108,6 @@ class Colours(NamedTuple):
     def certain(self):
         """Where the colour is one colour."""
         return (self.lo == self.hi).all(axis=-1)
-
-
-def either(*colours):
-    """What may be any of these."""
-    return Colours(np.minimum.reduce([c.lo for c in colours]), np.maximum.reduce([c.hi for c in colours]),
-                   np.minimum.reduce([c.dim for c in colours]))
 
 
 class Photo:
@@ -188,20 +181,23 @@ def cells_met(centre, half, cuts):
 def quad_key(quad):
     """What tells two quads apart, for what is computed once per quad."""
     return (quad.name, quad.modelview.tobytes(), quad.corners, quad.repeats, tuple(quad.tint),
-            np.asarray(quad.colours, float).tobytes())
+            np.asarray(quad.colours, float).tobytes(), quad.drawn)
 
 
 class Quad(NamedTuple):
     """One quadrilateral as display_CB draws it: its modelview matrix, its
     corners in the plane z = 0 of its own coordinates in drawing order, and
     what it shows: the photograph `repeats` times across and up, tinted by
-    `tint`, or (repeats 0) the colours of its corners blended."""
+    `tint`, or (repeats 0) the colours of its corners blended. `drawn`: the
+    corners whose outline is drawn (all four; three where it is drawn as one
+    triangle), its colours still laid over the whole quad."""
     name: str
     modelview: np.ndarray
     corners: tuple
     repeats: int = 0
     tint: tuple = PLAIN_TINT
     colours: tuple = ()
+    drawn: tuple = (0, 1, 2, 3)
 
 
 GRADIENT_COLOURS = (RED, GREEN, BLUE, YELLOW)
@@ -228,26 +224,49 @@ def image_quad(width, height, offset=(0, 0)):
     return Quad("image quad", m, ((0, 0), (width, 0), (width, height), (0, height)), repeats=1)
 
 
-class Scene:
-    """The demo's scene at one angle in a viewport of w x h: its three quads
-    (by name, in drawing order), the photograph that sizes the image quad,
-    the one uploaded at start-up as the texture, and which diagonal each
-    quad is split along (GL leaves open how a quad becomes triangles: from
-    its first corner, 0, or from its second, 1)."""
+def viewport(w, h):
+    """The window map of glViewport(0, 0, w, h): normalised device x, y (and
+    1) to window x, y in pixels, a 2 x 3 matrix."""
+    return np.array([[w / 2, 0, w / 2], [0, h / 2, h / 2]])
 
-    def __init__(self, angle, photo, tint, w=640, h=480, texture=None, split=0, quads=None):
+
+class Scene:
+    """The demo's scene at one angle in a frame of w x h pixels: its three
+    quads (by name, in drawing order), the photograph that sizes the image
+    quad, the one uploaded at start-up as the texture, which diagonal each
+    quad is split along (GL leaves open how a quad becomes triangles: from
+    its first corner, 0, or from its second, 1), the box's colour, how far
+    from an outline coverage may go either way (`reach`: the samples decide
+    within a pixel; further in a picture resampled after it was drawn), and
+    the window map `view`
+    from normalised device coordinates to the frame's pixels (the viewport
+    (0, 0, w, h); another where the picture is placed otherwise in the
+    frame)."""
+
+    def __init__(self, angle, photo, tint, w=640, h=480, texture=None, split=0, quads=None, view=None,
+                 box_colour=GREEN, reach=PIXEL_REACH):
         self.angle, self.photo, self.tint, self.w, self.h = angle, photo, tint, w, h
+        self.box_colour, self.reach = box_colour, reach
         self.texture = texture or photo
         self.split = split
+        self.view = viewport(w, h) if view is None else np.asarray(view, float)
         self.quads = quads or {q.name: q for q in (tiled_quad(angle, tint), gradient_quad(angle),
                                                    image_quad(photo.width, photo.height))}
 
-    def changed(self, quad=None, texture=None, split=None):
+    def changed(self, quad=None, texture=None, split=None, **more):
         """The same scene with one quad drawn otherwise, another texture or
-        the other diagonal."""
+        the other diagonal, or any of the constructor's arguments (`more`)."""
         quads = {**self.quads, quad.name: quad} if quad else self.quads
-        return Scene(self.angle, self.photo, self.tint, self.w, self.h, texture or self.texture,
-                     self.split if split is None else split, quads)
+        args = dict(angle=self.angle, photo=self.photo, tint=self.tint, w=self.w, h=self.h,
+                    texture=texture or self.texture, split=self.split if split is None else split, quads=quads,
+                    view=self.view, box_colour=self.box_colour, reach=self.reach)
+        args.update(more)  # quads=None: the quads as the angle and the photograph make them
+        return Scene(**args)
+
+    def key(self):
+        """What tells two scenes' windows apart, for what is computed once per
+        window: the frame's size, the window map and the outlines' reach."""
+        return self.w, self.h, self.view.tobytes(), self.reach
 
     # The wire box: draw_cube's unit cube, scaled.
     BOX = CAMERA @ scale(400, 300, 400)
@@ -273,14 +292,14 @@ class Scene:
         points = np.asarray(points, float)
         clip = np.column_stack([points, np.ones(len(points))]) @ (PROJECTION @ modelview).T
         ndc = clip[:, :3] / clip[:, 3:]
-        return (ndc + 1) / 2 * [self.w, self.h, 1]
+        return np.column_stack([ndc[:, :2] @ self.view[:, :2].T + self.view[:, 2], (ndc[:, 2] + 1) / 2])
 
     def plane(self, quad):
         """The quad's plane z = 0 as it maps to the window: a 3 x 3 matrix
         (projection and viewport of the points (X, Y, 0, 1)), its adjugate,
         which maps back, and the projection's rows for depth."""
         m = (PROJECTION @ quad.modelview)[:, [0, 1, 3]]
-        to_window = np.array([[self.w / 2, 0, self.w / 2], [0, self.h / 2, self.h / 2], [0, 0, 1]]) @ m[[0, 1, 3]]
+        to_window = np.vstack([self.view, [0, 0, 1]]) @ m[[0, 1, 3]]
         return adjugate(to_window), m
 
     def hits(self, quad, x, y):
@@ -315,8 +334,9 @@ class Scene:
         return s_out, t_out
 
     def corners(self, quad):
-        """The quad's corners in window coordinates (4 x 2)."""
-        return self.window(quad.modelview, [(x, y, 0) for x, y in quad.corners])[:, :2]
+        """The corners of the quad's drawn outline in window coordinates
+        (4 x 2; 3 x 2 for a triangle)."""
+        return self.window(quad.modelview, [quad.corners[k] + (0,) for k in quad.drawn])[:, :2]
 
     def inside(self, quad, x, y):
         """How far window points (x, y) lie inside the quad's outline, in
@@ -352,22 +372,14 @@ class Scene:
         """Which pixel centres within the box the quad covers."""
         return self.inside_box(quad, box) >= 0
 
-    def raster(self, quad):
-        """The quad at every pixel centre: (covered, depth), arrays [row,
-        column]; depth is infinite where it does not cover."""
-        box = self.box_around([quad], 0)
-        x, y = np.meshgrid(np.arange(box[1].start, box[1].stop) + 0.5, self.h - np.arange(box[0].start, box[0].stop) - 0.5)
-        covered, depth = np.zeros((self.h, self.w), bool), np.full((self.h, self.w), np.inf)
-        covered[box] = self.covers(quad, box)
-        depth[box] = np.where(covered[box], self.hits(quad, x, y)[2], np.inf)
-        return covered, depth
-
     def samples(self, quad, rows, cols, positions):
         """Which samples at `positions` (x, y within a pixel, y up) of the
         given pixels GL covers surely, and which it may cover, as a sample
-        within SNAP of an edge may fall either way: two arrays [sample, pixel]."""
+        within SNAP of an edge may fall either way (further in a resampled
+        picture): two arrays [sample, pixel]."""
         d = np.array([self.inside(quad, cols + x, self.h - 1 - rows + y) for x, y in positions])
-        return d >= SNAP, d > -SNAP
+        slack = SNAP + self.reach - PIXEL_REACH
+        return d >= slack, d > -slack
 
     # -------------------------------------------------------------- colours
 

@@ -89,8 +89,8 @@ def forty_levels_off(c):  # each channel 40 levels away, up where there is room
 
 rng = np.random.default_rng(1)
 ALTERED = (
-    ("flipped", flipped, "image quad: the photograph right way up", "upside down"),
-    ("shifted 2 px", shifted, "image quad: pixel rectangle", "its outline"),
+    ("flipped", flipped, "scene: the whole frame", "the whole picture upside down"),
+    ("shifted 2 px", shifted, "scene: the whole frame", "the whole picture moved 2 pixels right"),
     ("a box edge painted black", edge_painted_black, "wire box: 12 edges", "front left edge missing"),
     ("two gradient corners swapped", each_pixel_of("gradient quad", lambda c: c[:, [1, 0, 2]]),
      "gradient quad: corner colours", "red and green swapped"),

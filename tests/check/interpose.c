@@ -50,6 +50,18 @@
  *                      white;
  *         hang         from frame 40 on, no frame drawn: the program hangs in
  *                      glClear, as a driver that stops answering.
+ *   PICTURE=KIND[:A[,B...]]  the whole picture changed after it is drawn, as a
+ *                      driver, a wrong visual or a compositor may change it,
+ *                      with parameters (positions in pixels, y down):
+ *         mirror, flip, turn:D (D = 90, 180 or 270 counter-clockwise about the
+ *         centre), move:DX,DY, scale:S[,SY] (about the centre), resolution:F[,1]
+ *         (drawn at 1/F of the size, shown pixel-repeated, or with 1 smoothed),
+ *         channels:ORDER (the channels each shows, e.g. bgr), grey (each pixel
+ *         its luma), gamma:G (encoded with G), levels:LO,HI (0..255 shown as
+ *         LO..HI), background:R,G,B (the clear colour, 0..255), late:K (each
+ *         frame shows the one K before; the first K black), frozen:F (from
+ *         frame F on, frame F's picture), corner:K (each quad drawn without
+ *         its corner K, 0..3: a triangle of the three others).
  * Frames are counted by glClear, which the demo calls once at the start of
  * each; a frame's own faults are made at its first glFlush, the demo's own
  * (freeglut's glutSwapBuffers calls glFlush again, after the frame has been
@@ -94,6 +106,11 @@ static int setting(const char* name, const char* value) {
   return 0;
 }
 
+static int picture(const char* kind, double* p, int most);
+/* The viewport the program asked for. */
+static GLint asked[4];
+static void (*real_glViewport)(GLint, GLint, GLsizei, GLsizei);
+
 void glutInitDisplayMode(unsigned int mode) {
   static void (*real_glutInitDisplayMode)(unsigned int);
   REAL(glutInitDisplayMode);
@@ -131,9 +148,175 @@ void glClear(GLbitfield mask) {
   ++frame;
   while (setting("FAULT", "hang") && frame >= 40)
     pause();
+  double p[2];
+  if (picture("resolution", p, 2) && p[0] >= 1 && asked[2]) {
+    REAL(glViewport);
+    real_glViewport(asked[0], asked[1], (GLsizei)(asked[2] / p[0]), (GLsizei)(asked[3] / p[0]));
+  }
   real_glClear(mask);
   if (setting("FAULT", "no-clear") && frame % 10 == 0 && before)
     draw_over(before, before_w, before_h); /* what the skipped clear left */
+}
+
+/* PICTURE's kind (up to its colon) is KIND; its numbers go into p[]. */
+static int picture(const char* kind, double* p, int most) {
+  const char* v = getenv("PICTURE");
+  const size_t n = strlen(kind);
+  if (!v || strncmp(v, kind, n) != 0 || (v[n] != ':' && v[n] != '\0'))
+    return 0;
+  for (int i = 0; i < most; ++i)
+    p[i] = 0;
+  const char* at = v + n + (v[n] == ':');
+  for (int i = 0; i < most && *at; ++i) {
+    char* end;
+    p[i] = strtod(at, &end);
+    if (end == at) { /* a word: channels:bgr */
+      for (int k = 0; k < most && at[k]; ++k)
+        p[k] = at[k] == 'r' ? 0 : at[k] == 'g' ? 1 : 2;
+      break;
+    }
+    at = *end == ',' ? end + 1 : end;
+  }
+  return 1;
+}
+
+/* The picture that PICTURE makes of `in` (GL_RGB rows, bottom first, w x h),
+ * into `out`; past frames in `past` (the last one first) for the kinds of
+ * time. */
+static void change_picture(const unsigned char* in, unsigned char* out, int w, int h,
+                           unsigned char** past, int kept) {
+  double p[4];
+  const size_t n = (size_t)w * h * 3;
+  memcpy(out, in, n);
+  const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+  /* Where each pixel comes from, as (x, y) in pixels from the top left. */
+  double m[4] = {1, 0, 0, 1}, t[2] = {0, 0};
+  int moves = 1;
+  if (picture("mirror", p, 4)) {
+    m[0] = -1;
+    t[0] = w - 1;
+  } else if (picture("flip", p, 4)) {
+    m[3] = -1;
+    t[1] = h - 1;
+  } else if (picture("turn", p, 4)) { /* counter-clockwise on the screen, y down */
+    const double a = p[0] * M_PI / 180, c = cos(a), s = sin(a);
+    m[0] = c; m[1] = -s; m[2] = s; m[3] = c;
+    t[0] = cx - c * cx + s * cy;
+    t[1] = cy - s * cx - c * cy;
+  } else if (picture("move", p, 4)) {
+    t[0] = -p[0];
+    t[1] = -p[1];
+  } else if (picture("scale", p, 4)) {
+    const double sy = p[1] ? p[1] : p[0];
+    m[0] = 1 / p[0];
+    m[3] = 1 / sy;
+    t[0] = cx - cx / p[0];
+    t[1] = cy - cy / sy;
+  } else {
+    moves = 0;
+  }
+  if (moves) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        unsigned char* o = out + ((size_t)(h - 1 - y) * w + x) * 3;
+        const double sx = m[0] * x + m[1] * y + t[0], sy = m[2] * x + m[3] * y + t[1];
+        const int ix = (int)floor(sx + 0.5), iy = (int)floor(sy + 0.5);
+        if (ix < 0 || iy < 0 || ix >= w || iy >= h)
+          o[0] = o[1] = o[2] = 0;
+        else
+          memcpy(o, in + ((size_t)(h - 1 - iy) * w + ix) * 3, 3);
+      }
+    return;
+  }
+  /* Colours by a table a level, or the channels moved or mixed. */
+  unsigned char table[256];
+  int order[3] = {0, 1, 2}, tabled = 0, grey = picture("grey", p, 1);
+  if (picture("channels", p, 3))
+    for (int k = 0; k < 3; ++k)
+      order[k] = (int)p[k];
+  if ((tabled = picture("gamma", p, 1)))
+    for (int v = 0; v < 256; ++v)
+      table[v] = (unsigned char)(255 * pow(v / 255.0, 1 / p[0]) + 0.5);
+  else if ((tabled = picture("levels", p, 2)))
+    for (int v = 0; v < 256; ++v)
+      table[v] = (unsigned char)(p[0] + (p[1] - p[0]) * v / 255.0 + 0.5);
+  for (size_t i = 0; i < n; i += 3) {
+    unsigned char* o = out + i;
+    const unsigned char* c = in + i;
+    for (int k = 0; k < 3; ++k)
+      o[k] = tabled ? table[c[k]] : c[order[k]];
+    if (grey)
+      o[0] = o[1] = o[2] = (unsigned char)(0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2] + 0.5);
+  }
+  if (picture("late", p, 1)) {
+    const int k = (int)p[0];
+    if (k > kept || !past[k - 1])
+      memset(out, 0, n);
+    else
+      memcpy(out, past[k - 1], n);
+  }
+  static unsigned char* still;
+  if (picture("frozen", p, 1) && frame == (long)p[0] && (still = malloc(n)))
+    memcpy(still, out, n);
+  if (picture("frozen", p, 1) && frame > (long)p[0] && still)
+    memcpy(out, still, n);
+}
+
+/* PICTURE=resolution:F[,1]: the frame is drawn into a viewport F times
+ * smaller, then shown at the size asked, each pixel repeated or smoothed. */
+void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
+  REAL(glViewport);
+  double p[2];
+  asked[0] = x, asked[1] = y, asked[2] = w, asked[3] = h;
+  if (picture("resolution", p, 2) && p[0] >= 1)
+    real_glViewport(x, y, (GLsizei)(w / p[0]), (GLsizei)(h / p[0]));
+  else
+    real_glViewport(x, y, w, h);
+}
+
+/* The low picture (lw x lh, from the bottom left) shown over the whole
+ * viewport asked for. */
+static void show_low(int f, int smooth) {
+  const int w = asked[2], h = asked[3], lw = w / f, lh = h / f;
+  unsigned char* low = malloc((size_t)lw * lh * 3);
+  unsigned char* out = malloc((size_t)w * h * 3);
+  if (low && out) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, lw, lh, GL_RGB, GL_UNSIGNED_BYTE, low);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        /* where the pixel's centre lies in the low picture, in its pixels */
+        const double fx = smooth ? (x + 0.5) / f - 0.5 : x / f, fy = smooth ? (y + 0.5) / f - 0.5 : y / f;
+        const int x0 = (int)floor(fx), y0 = (int)floor(fy);
+        for (int k = 0; k < 3; ++k) {
+          double v = 0;
+          for (int j = 0; j < 4; ++j) {
+            int sx = x0 + (j & 1), sy = y0 + (j >> 1);
+            const double wx = (j & 1) ? fx - x0 : 1 - (fx - x0), wy = (j >> 1) ? fy - y0 : 1 - (fy - y0);
+            sx = sx < 0 ? 0 : sx >= lw ? lw - 1 : sx;
+            sy = sy < 0 ? 0 : sy >= lh ? lh - 1 : sy;
+            v += wx * wy * low[((size_t)sy * lw + sx) * 3 + k];
+          }
+          out[((size_t)y * w + x) * 3 + k] = (unsigned char)(v + 0.5);
+        }
+      }
+    real_glViewport(asked[0], asked[1], w, h); /* as asked, for whoever reads it before the next frame */
+    draw_over(out, w, h);
+  }
+  free(low);
+  free(out);
+}
+
+void glClearColor(GLclampf r, GLclampf g, GLclampf b, GLclampf a) {
+  static void (*real_glClearColor)(GLclampf, GLclampf, GLclampf, GLclampf);
+  REAL(glClearColor);
+  double p[3];
+  if (picture("background", p, 3)) {
+    r = (GLclampf)(p[0] / 255);
+    g = (GLclampf)(p[1] / 255);
+    b = (GLclampf)(p[2] / 255);
+  }
+  real_glClearColor(r, g, b, a);
 }
 
 void glFlush(void) {
@@ -142,6 +325,35 @@ void glFlush(void) {
   REAL(glFlush);
   const int black = setting("FAULT", "black"), lag = setting("FAULT", "lag");
   const int gamma = setting("FAULT", "gamma"), no_clear = setting("FAULT", "no-clear");
+  const char* changed = getenv("PICTURE");
+  double p[2];
+  if (done != frame && picture("resolution", p, 2) && p[0] >= 1) {
+    done = frame;
+    show_low((int)p[0], p[1] != 0);
+  } else if (done != frame && changed && strncmp(changed, "background", 10) != 0 &&
+             strncmp(changed, "corner", 6) != 0) {
+    /* The frames drawn, the last first, as far back as a change of time needs. */
+    enum { KEPT = 16 };
+    static unsigned char* past[KEPT];
+    done = frame;
+    GLint view[4];
+    glGetIntegerv(GL_VIEWPORT, view);
+    const size_t n = (size_t)view[2] * view[3] * 3;
+    unsigned char* now = malloc(n);
+    unsigned char* shown = malloc(n);
+    if (now && shown) {
+      glPixelStorei(GL_PACK_ALIGNMENT, 1);
+      glReadPixels(0, 0, view[2], view[3], GL_RGB, GL_UNSIGNED_BYTE, now);
+      change_picture(now, shown, view[2], view[3], past, KEPT);
+      draw_over(shown, view[2], view[3]);
+      free(past[KEPT - 1]);
+      memmove(past + 1, past, sizeof past - sizeof *past);
+      past[0] = now;
+      now = NULL;
+    }
+    free(now);
+    free(shown);
+  }
   if (done != frame && (black || lag || gamma || no_clear)) {
     done = frame;
     GLint view[4];
@@ -262,6 +474,9 @@ void glBegin(GLenum mode) {
   vertices = 0;
   if (mode == GL_LINES && setting("FAULT", "wide-lines"))
     glLineWidth(3);
+  double p[1];
+  if (mode == GL_QUADS && picture("corner", p, 1))
+    mode = GL_TRIANGLES; /* the three corners left */
   real_glBegin(mode);
 }
 
@@ -272,6 +487,9 @@ void glVertex3d(GLdouble x, GLdouble y, GLdouble z) {
   if (primitive == GL_LINES && (n == 6 || n == 7) && setting("FAULT", "box-edge"))
     return;
   if (primitive == GL_LINES && frames(250, 254) && setting("FAULT", "no-box"))
+    return;
+  double p[1];
+  if (primitive == GL_QUADS && picture("corner", p, 1) && n % 4 == (int)p[0])
     return;
   real_glVertex3d(x, y, z);
 }

@@ -1,0 +1,613 @@
+"""One model of what can happen to a picture. A fault of the whole frame is
+the scene under one change of the picture, and it is named by what the
+change is, with its parameters (Cause): where the pixels went (turned,
+mirrored, scaled, moved: a window map; drawn at another resolution), what
+the colours became (a mix of the channels and a curve each; the background
+replaced), which frame is shown (the frame's angle; nothing), or what every
+primitive lost (a corner of each quad; the colours given).
+
+A change is fitted against the picture the scene must give (picture.py) on
+a reduced copy of the frame (points every GRID pixels), each family from
+what the frame shows, bounded in cost; the frame is then judged under the
+best of them by the checks themselves (judging): a cause is named only
+where, judged so, the frame is explained as well as a correct frame is
+(frame.py). Pure functions on arrays: pixels are (rows, columns, 3) levels
+0..255, points (n, 3)."""
+import copy
+from typing import NamedTuple
+
+import numpy as np
+
+from .picture import BACKGROUND, BOX, Reference, reference_at
+from .scene import GRADIENT_COLOURS, PLAIN_TINT, Scene
+from .tolerances import (BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MIN_POINTS, MISSES, MOVES, PIXEL_REACH,
+                         ROUND)
+from .words import ORIENTATIONS
+
+
+class Cause(NamedTuple):
+    """A cause: its kind and its parameters, made once and carried as such
+    to every view; words.says makes its words."""
+    kind: str
+    values: tuple = ()
+
+
+# ------------------------------------------------------ the reduced copy
+
+# The frame is fitted at points every GRID pixels, the middle of each block.
+GRID = 8
+# The objects a reduced copy is judged on: the background and the quads
+# (the box's lines are too thin for it; the checks judge them).
+JUDGED = (BACKGROUND, 1, 2, 3)
+
+
+class Points(NamedTuple):
+    """Points of a frame: their pixels (rows, columns), window x, y, and the
+    colours shown there (n, 3) float."""
+    rows: np.ndarray
+    cols: np.ndarray
+    x: np.ndarray
+    y: np.ndarray
+    got: np.ndarray
+
+
+def grid(pixels, step=GRID):
+    """The reduced copy of a frame: Points every `step` pixels."""
+    h, w = pixels.shape[:2]
+    rows, cols = (g.ravel() for g in np.mgrid[step // 2:h:step, step // 2:w:step])
+    return Points(rows, cols, cols + 0.5, h - rows - 0.5, pixels[rows, cols].astype(float))
+
+
+class Fit(NamedTuple):
+    """How points fit a picture: per object of JUDGED, how many points were
+    judged and how many lie off; and which points lie off."""
+    judged: np.ndarray
+    off: np.ndarray
+    where: np.ndarray
+
+    def explains(self, share=MISSES):
+        """Every object holds no more than `share` of its points off (and a
+        few, a dither's)."""
+        return bool((self.off <= share * self.judged + FEW).all())
+
+    @property
+    def total(self):
+        return int(self.off.sum())
+
+
+def shows_change(base, share):
+    """What the reduced copy shows of a change of the whole picture: None;
+    "colours", where objects hold more than `share` of their points off; or
+    "picture", where two objects or more do, among them the background or
+    the image quad, which never move (the turning quads alone off are the
+    frame's angle, or their colours)."""
+    off = base.off > share * base.judged + FEW
+    if not off.any():
+        return None
+    return "picture" if off.sum() >= 2 and (off[JUDGED.index(BACKGROUND)] or off[JUDGED.index(3)]) else "colours"
+
+
+def fit(reference, got):
+    """How colours `got` (n, 3) fit a Reference at the same points: off
+    where a channel lies more than LEVELS_OFF outside what GL may show,
+    away from every edge."""
+    with np.errstate(invalid="ignore"):
+        outside = np.maximum(reference.lo - LEVELS_OFF - got, got - reference.hi - LEVELS_OFF).max(axis=1) > 0
+    judged = ~reference.edge & np.isin(reference.objects, JUDGED)
+    where = judged & outside
+    counts = lambda mask: np.array([(mask & (reference.objects == o)).sum() for o in JUDGED])
+    return Fit(counts(judged), counts(where), where)
+
+
+# ---------------------------------------------------- where pixels went
+
+def orientation(q):
+    """ORIENTATIONS[q] as a 2 x 2 matrix on window offsets (y up)."""
+    a, b, c, d = ORIENTATIONS[q][0]
+    return np.array([[a, -b], [-c, d]], float)  # y down to y up: F m F, F = diag(1, -1)
+
+
+def placed_view(scene, q, sx, sy, dx, dy):
+    """The window map of the scene's picture turned and mirrored (q), scaled
+    (sx, sy) about the frame's centre and moved (dx right, dy down)."""
+    a = np.diag([sx, sy]) @ orientation(q)
+    centre = np.array([scene.w / 2, scene.h / 2])
+    view = np.asarray(scene.view, float)
+    return np.column_stack([a @ view[:, :2], a @ (view[:, 2] - centre) + centre + (dx, -dy)])
+
+
+def resampled(sx, sy):
+    """How much further from an outline coverage may go either way in a
+    picture scaled by sx, sy after it was drawn: half a pixel of the
+    drawing's, and half a pixel of the picture's rounding."""
+    return 0 if (sx, sy) == (1, 1) else 0.5 * max(sx, sy, 1 / sx, 1 / sy) + 0.5
+
+
+def moments(mask_x, mask_y):
+    """The centroid (2,) and covariance (2, 2) of points."""
+    p = np.stack([mask_x, mask_y])
+    mean = p.mean(axis=1)
+    return mean, np.cov(p) if p.shape[1] > 1 else np.eye(2)
+
+
+def placements(scene, points, ident):
+    """Ways the picture may lie on the frame, from the lit points of the
+    frame and of the scene's picture (their centroids and spreads): for
+    each turn and mirroring, the scale and the move that carry the one
+    onto the other, and the same unscaled and unmoved. Causes of kind
+    "placed", nearest the scene first."""
+    from .look import line_coloured
+    # The quads' areas: the box's lines, thin, fall on a few points or none
+    # as they move.
+    lit = (points.got.max(axis=1) > LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
+    shown = (ident.objects != BACKGROUND) & (ident.objects != BOX)
+    if lit.sum() < MIN_POINTS or shown.sum() < MIN_POINTS:
+        return []
+    centre = np.array([scene.w / 2, scene.h / 2])
+    mf, cf = moments(points.x[lit] - centre[0], points.y[lit] - centre[1])
+    mr, cr = moments(points.x[shown] - centre[0], points.y[shown] - centre[1])
+    out = []
+    for q in range(len(ORIENTATIONS)):
+        o = orientation(q)
+        turned = o @ cr @ o.T
+        with np.errstate(invalid="ignore", divide="ignore"):
+            sx, sy = (float(np.sqrt(cf[i, i] / turned[i, i])) for i in (0, 1))
+        if not (np.isfinite(sx) and np.isfinite(sy)) or min(sx, sy) <= 0:
+            continue
+        sx, sy = (nice(s) for s in (sx, sy))
+        d = mf - np.diag([sx, sy]) @ o @ mr
+        d1 = mf - o @ mr  # unscaled
+        for cause in (Cause("placed", (q, sx, sy, int(round(d[0])), int(round(-d[1])))), Cause("placed", (q, 1, 1, 0, 0)),
+                      Cause("placed", (q, 1, 1, int(round(d1[0])), int(round(-d1[1]))))):
+            if cause.values != (0, 1, 1, 0, 0) and cause not in out:
+                out.append(cause)
+    # A picture larger than the frame shows only a part: its spread is cut
+    # short, and its scale is one of those a picture is put at, about the
+    # frame's centre.
+    for s in NICE[1:]:
+        d = mf - s * mr
+        for c in (Cause("placed", (0, round(s, 4), round(s, 4), 0, 0)),
+                  Cause("placed", (0, round(s, 4), round(s, 4), int(round(d[0])), int(round(-d[1]))))):
+            if c not in out:
+                out.append(c)
+    return sorted(out, key=lambda c: (c.values[1:] != (1, 1, 0, 0), c.values[0]))
+
+
+# Scales that a picture is put at, as a program, a driver or a desktop puts
+# one: a scale found within NICE_REACH of one of them is taken as it.
+NICE = (1, 0.5, 2, 0.25, 4, 2 / 3, 1.5, 0.75, 4 / 3, 0.8, 1.25, 0.9, 1.1, 1 / 3, 3)
+NICE_REACH = 0.04
+
+
+def nice(s):
+    best = min(NICE, key=lambda n: abs(np.log(s / n)))
+    return round(best, 4) if abs(np.log(s / best)) < NICE_REACH else round(s, 3)
+
+
+# How far a placement is moved to fit the frame's outlines: first steps,
+# and the farthest in all.
+REACH = 4
+FAR = 16
+
+
+def refined(scene, cause, pixels, reach=REACH):
+    """A placement moved to where it fits the frame's lit pixels best along
+    the quads' outlines (the reduced copy cannot tell a pixel): in steps of
+    `reach` pixels, then half that, then one, each while it finds better,
+    no further than FAR. The cause."""
+    q, sx, sy, dx, dy = cause.values
+    base = scene.changed(view=placed_view(scene, *cause.values))
+    h, w = pixels.shape[:2]
+    rows, cols = (g.ravel() for g in np.mgrid[:h, :w])
+    near = np.zeros(h * w, bool)
+    for quad in base.quads.values():  # within reach of an outline: a box about it first
+        (r0, r1), (c0, c1) = ((s.start, s.stop) for s in base.box_around([quad], reach + 2))
+        inside = np.zeros((h, w), np.float32) + np.inf
+        inside[r0:r1, c0:c1] = np.abs(base.inside_box(quad, (slice(r0, r1), slice(c0, c1))))
+        near |= inside.ravel() < reach + 2
+    rows, cols = rows[near], cols[near]
+    x, y = cols + 0.5, h - rows - 0.5
+    lit = pixels[rows, cols].max(axis=1) > LEVELS_OFF
+
+    def wrong(ex, ey):
+        # Judged where the samples decide, and half a pixel further where the
+        # picture was resampled once.
+        s = scene.changed(view=placed_view(scene, q, sx, sy, dx + ex, dy + ey),
+                          reach=PIXEL_REACH + 0.5 * ((sx, sy) != (1, 1)))
+        ref = reference_at(s, x, y, colours=False)
+        return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
+    at, least = (0, 0), wrong(0, 0)
+    for step in (reach, reach // 2, 1):  # a pattern search: each step while it finds better
+        moved = True
+        while moved and least:
+            moved = False
+            for t in ((at[0] + step, at[1]), (at[0] - step, at[1]), (at[0], at[1] + step), (at[0], at[1] - step)):
+                if max(map(abs, t)) <= FAR and (n := wrong(*t)) < least:
+                    at, least, moved = t, n, True
+    return Cause("placed", (q, sx, sy, dx + at[0], dy + at[1]))
+
+
+# ---------------------------------------------------- what colours became
+
+LEVELS = np.arange(256, dtype=float)
+
+
+def certain(reference, share=4):
+    """Points of one certain colour each, away from every edge (the lo and
+    hi GL allows there within `share` levels)."""
+    return ~reference.edge & np.isin(reference.objects, JUDGED) & ((reference.hi - reference.lo).max(axis=1) <= share)
+
+
+def colour_map(want, got, objects):
+    """The map of every colour that carries the scene's colours `want` (n, 3)
+    at points of one certain colour each onto those shown, `got`: each
+    channel an affine mix of the channels (a least-squares fit over the
+    scene's distinct colours, each weighing alike) where one fits, else a
+    curve of one channel; every object with points (`objects`: each
+    point's; at least MAP_OBJECTS of them) fits it at all but MISSES of
+    them: (matrix 3 x 3, offset (3,), curves 3 x 256), or None."""
+    kinds, counts = np.unique(objects, return_counts=True)
+    if len(want) < MIN_POINTS or (counts >= MIN_POINTS).sum() < MAP_OBJECTS:
+        return None
+    keys, index = np.unique(np.round(want), axis=0, return_inverse=True)
+    index = index.ravel()
+    medians = np.array([np.median(got[index == i], axis=0) for i in range(len(keys))])
+
+    def holds(predicted, c):
+        close = np.abs(predicted - got[:, c]) <= LEVELS_OFF
+        return all(close[objects == o].mean() >= 1 - MISSES for o, n in zip(kinds, counts) if n >= MIN_POINTS)
+    matrix, offset, curves = np.zeros((3, 3)), np.zeros(3), np.tile(LEVELS, (3, 1))
+    design = np.column_stack([keys, np.ones(len(keys))])
+    for c in range(3):
+        coef, *_ = np.linalg.lstsq(design, medians[:, c], rcond=None)
+        coef = np.where(np.abs(coef) < 0.02, 0, coef)  # a rounding's
+        if holds(np.column_stack([want, np.ones(len(want))]) @ coef, c):
+            matrix[c], offset[c] = coef[:3], coef[3]
+            continue
+        best = None
+        for j in range(3):  # a curve of one channel
+            at, shown = read_curve(want[:, j], got[:, c])
+            if len(at) < 2 or not keeps_apart(at, shown):
+                continue
+            curve = np.interp(LEVELS, at, shown)
+            predicted = curve[np.clip(np.round(want[:, j]), 0, 255).astype(int)]
+            close = (np.abs(predicted - got[:, c]) <= LEVELS_OFF).mean()
+            if holds(predicted, c) and (best is None or close > best[0]):
+                best = (close, j, curve)
+        if best is None:
+            return None
+        matrix[c, best[1]], curves[c] = 1, best[2]
+    # Whole levels: a fit's 0.998 is the 1 a program gave.
+    matrix = np.where(np.abs(matrix - np.round(matrix)) < 0.02, np.round(matrix), matrix)
+    offset = np.where(np.abs(offset - np.round(offset / 255) * 255) < ROUND, np.round(offset / 255) * 255, offset)
+    return matrix, offset, curves
+
+
+def mapped(colours, matrix, offset, curves):
+    """Colours (n, 3) as a colour map shows them."""
+    mixed = np.clip(np.asarray(colours, float) @ np.asarray(matrix).T + offset, 0, 255)
+    return np.asarray(curves)[np.arange(3), np.round(mixed).astype(int)]
+
+
+def unmap(pixels, matrix, offset, curves):
+    """Pixels (..., 3) uint8 with a colour map undone, where it can be: each
+    curve run back, then the mix; None where it cannot (a mix that loses a
+    channel, a curve that squeezes levels together)."""
+    m = np.asarray(matrix, float)
+    if abs(np.linalg.det(m)) < 1e-3:
+        return None
+    back = np.empty((3, 256))
+    for c in range(3):
+        f = np.asarray(curves[c], float)
+        rising = f[-1] >= f[0]
+        g = np.maximum.accumulate(f if rising else f[::-1])
+        back[c] = np.interp(LEVELS, g, LEVELS if rising else LEVELS[::-1])
+    one = (np.count_nonzero(m, axis=1) == 1) & (np.abs(m.sum(axis=1)) == 1)
+    if one.all() and len(set(np.argmax(np.abs(m), axis=1))) == 3:  # channels moved, each whole: by table
+        src, sign = np.argmax(np.abs(m), axis=1), m.sum(axis=1)
+        table = np.empty((3, 256), np.uint8)
+        for c in range(3):  # channel src[c] of the scene shows in channel c
+            table[src[c]] = np.clip(np.round((back[c] - offset[c]) * sign[c]), 0, 255)
+        out = np.empty_like(pixels)
+        for c in range(3):
+            out[..., src[c]] = table[src[c]][pixels[..., c]]
+        return out
+    shown = back[np.arange(3), pixels.reshape(-1, 3).astype(int)]
+    want = (shown - offset) @ np.linalg.inv(m).T
+    return np.clip(np.round(want), 0, 255).astype(np.uint8).reshape(pixels.shape)
+
+
+def read_curve(levels, shown):
+    """One channel's curve as (levels, shown): at the levels at least
+    MIN_POINTS points share, the median shown; the rest by runs of
+    neighbouring levels."""
+    values, counts = np.unique(np.round(levels), return_counts=True)
+    at, got = [], []
+    for v in values[counts >= MIN_POINTS]:
+        at.append(v)
+        got.append(np.median(shown[np.round(levels) == v]))
+    rest = ~np.isin(np.round(levels), at)
+    order = np.argsort(levels[rest], kind="stable")
+    lv, sh = levels[rest][order], shown[rest][order]
+    for k in range(0, len(lv) - MIN_POINTS + 1, MIN_POINTS):
+        if lv[k + MIN_POINTS - 1] - lv[k] <= 2 * LEVELS_OFF / 3:
+            at.append(float(np.median(lv[k:k + MIN_POINTS])))
+            got.append(float(np.median(sh[k:k + MIN_POINTS])))
+    order = np.argsort(at)
+    return np.asarray(at, float)[order], np.asarray(got, float)[order]
+
+
+def keeps_apart(at, shown):
+    """Whether a curve keeps its levels apart, the one way: it runs one way
+    (but for a rounding) from each known level to the next, and levels
+    CURVE_APART or more apart show at least CURVE_SQUEEZE of that apart.
+    A curve that squeezes levels together cannot be undone and is no curve
+    but colours lost; one that turns back is two objects off two ways."""
+    steps = np.diff(shown)
+    if not ((steps >= -LEVELS_OFF / 2).all() or (steps <= LEVELS_OFF / 2).all()):
+        return False
+    i, j = np.triu_indices(len(at), 1)
+    far = at[j] - at[i] >= CURVE_APART
+    gap = (shown[j] - shown[i])[far] / (at[j] - at[i])[far]
+    return bool(not far.any() or (gap >= CURVE_SQUEEZE).all() or (gap <= -CURVE_SQUEEZE).all())
+
+
+# Objects (the background counts) that a map of every colour must be seen on.
+MAP_OBJECTS = 3
+
+
+def colour_causes(scene, ref, points):
+    """A map of every colour, and the background replaced: Causes fitted at
+    the points of one certain colour of the scene's picture (`ref`), the
+    gradient's along either diagonal (GL leaves that open)."""
+    out = []
+    gradient = (ref.objects == 2) & ~ref.edge
+    blends = scene.blends(scene.quads["gradient quad"], points.x[gradient], points.y[gradient])
+    for blend in blends:
+        lo = ref.lo.copy()
+        lo[gradient] = blend
+        sure = certain(ref) | gradient
+        want, got, objects = lo[sure], points.got[sure], ref.objects[sure]
+        found = colour_map(want, got, objects)
+        if found is not None:
+            break
+    if found is not None:
+        moved = np.abs(mapped(want, *found) - want).max(axis=1) > MOVES
+        if moved.sum() >= MIN_POINTS:
+            colours = map_examples(want[moved], found)
+            examples = tuple((c, tuple(int(v) for v in mapped([c], *found)[0])) for c in colours)
+            out.append(Cause("colours", tuple(tuple(map(tuple, np.round(v, 4))) if np.ndim(v) == 2 else
+                                              tuple(np.round(v, 4)) for v in found) + (examples,)))
+    bg = objects == BACKGROUND
+    if bg.sum() >= MIN_POINTS:
+        c = np.median(got[bg], axis=0)
+        if c.max() > BLACK and (np.abs(got[bg] - c).max(axis=1) <= LEVELS_OFF).mean() >= 1 - MISSES:
+            out.append(Cause("background", tuple(int(v) for v in np.round(c))))
+    return out
+
+
+def map_examples(moved, found):
+    """Two colours of the scene a map moves, for its words: two greys where
+    it moves greys, else those it moves most."""
+    greys = np.array([(64,) * 3, (128,) * 3], float)
+    if (np.abs(mapped(greys, *found) - greys).max() > MOVES) and np.allclose(found[0], np.diag(np.diag(found[0]))):
+        return tuple(map(tuple, greys.astype(int)))
+    colours = np.unique(np.clip(np.round(moved), 0, 255).astype(int), axis=0)
+    shifts = np.abs(mapped(colours, *found) - colours).max(axis=1)
+    return tuple(map(tuple, colours[np.argsort(-shifts, kind="stable")[:2]]))
+
+
+# --------------------------------------------- what every primitive lost
+
+def corner_scene(scene, k):
+    """Every quad drawn as the triangle of its corners but k."""
+    quads = {n: q._replace(drawn=tuple(i for i in range(4) if i != k)) for n, q in scene.quads.items()}
+    return scene.changed(quads=quads)
+
+
+def one_colour_scene(scene, colour):
+    """Every colour given with glColor lost for `colour`: the gradient flat
+    in it, the textured quads tinted by it where the shaders tint, the box
+    in it."""
+    quads = dict(scene.quads)
+    quads["gradient quad"] = quads["gradient quad"]._replace(colours=(tuple(colour),) * 4)
+    if tuple(scene.tint) != PLAIN_TINT:  # the project's shaders tint the texel by the colour
+        for name in ("tiled quad", "image quad"):
+            quads[name] = quads[name]._replace(tint=tuple(np.asarray(colour, float) / 255))
+    return scene.changed(quads=quads, box_colour=tuple(colour))
+
+
+def primitive_causes(scene, ref, points):
+    """Every quad drawn as one triangle, or every object in one colour (the
+    gradient's, where its points show one)."""
+    out = [Cause("corner", (k,)) for k in range(4)]
+    on = (ref.objects == 2) & ~ref.edge
+    if on.sum() >= MIN_POINTS:
+        c = np.median(points.got[on], axis=0)
+        if c.max() > LEVELS_OFF and (np.abs(points.got[on] - c).max(axis=1) <= LEVELS_OFF).mean() >= 1 - MISSES:
+            out.append(Cause("one colour", tuple(int(v) for v in np.round(c))))
+    return out
+
+
+# ----------------------------------------------- judging under a cause
+
+def judging(cause, frame, scene):
+    """The frame and the scene as the checks judge them under a cause:
+    (frame, scene), or None where the checks cannot (a map of the colours
+    that cannot be undone): then the reduced copy's fit is all there is."""
+    k, v = cause.kind, cause.values
+    if k == "placed":
+        return frame, under(cause, scene)
+    if k == "corner":
+        return frame, corner_scene(scene, v[0])
+    if k == "one colour":
+        return frame, one_colour_scene(scene, v)
+    if k == "resolution":
+        f, smoothed, w, h = v
+        return reframed(frame, frame.pixels[:h * f, :w * f].reshape(h, f, w, f, 3).mean(axis=(1, 3)) if smoothed
+                        else frame.pixels[:h * f:f, :w * f:f]), scene.changed(w=w, h=h, view=None, quads=scene.quads)
+    if k == "colours":
+        undone = unmap(frame.pixels, *v[:3])
+        return None if undone is None else (reframed(frame, undone), scene)
+    if k == "background":
+        return reframed(frame, unbackground(frame.pixels, scene, v)), scene
+    raise ValueError(f"no judging under a cause of kind {k!r}")
+
+
+def reframed(frame, pixels):
+    """A copy of the frame with other pixels (its size theirs)."""
+    out = copy.copy(frame)
+    out.pixels = np.ascontiguousarray(np.round(pixels).astype(np.uint8))
+    out.h, out.w = out.pixels.shape[:2]
+    return out
+
+
+def unbackground(pixels, scene, colour):
+    """The pixels with the background's colour put back to black where no
+    quad covers them (a quad may show that colour)."""
+    h, w = pixels.shape[:2]
+    near = (np.abs(pixels.astype(np.int16) - np.array(colour)).max(axis=2) <= LEVELS_OFF)
+    rows, cols = np.nonzero(near)
+    x, y = cols + 0.5, h - rows - 0.5
+    covered = np.zeros(len(rows), bool)
+    for quad in scene.quads.values():
+        covered |= scene.inside(quad, x, y) >= 0
+    out = pixels.copy()
+    out[rows[~covered], cols[~covered]] = 0
+    return out
+
+
+def under(cause, scene):
+    """The scene as a cause of a whole picture makes it, for the reduced
+    copy's fit: a Scene."""
+    k, v = cause.kind, cause.values
+    if k == "placed":
+        return scene.changed(view=placed_view(scene, *v), reach=scene.reach + resampled(*v[1:3]))
+    if k == "corner":
+        return corner_scene(scene, v[0])
+    if k == "one colour":
+        return one_colour_scene(scene, v)
+    return scene
+
+
+def coarse(points, ident):
+    """Every other point of a reduced copy across and up, and its Reference:
+    a first look that rules out most causes at a quarter of the cost."""
+    keep = ((points.rows // GRID) % 2 == 0) & ((points.cols // GRID) % 2 == 0)
+    return Points(*(v[keep] for v in points)), Reference(*(v[keep] for v in ident))
+
+
+def fits_under(cause, scene, points, ident):
+    """How the reduced copy fits the scene's picture under a cause: a Fit."""
+    if cause.kind == "colours":
+        matrix, offset, curves, _ = cause.values
+        shown = mapped(ident.lo, matrix, offset, curves), mapped(ident.hi, matrix, offset, curves)
+        return fit(ident._replace(lo=np.minimum(*shown), hi=np.maximum(*shown)), points.got)
+    if cause.kind == "background":
+        ref = ident._replace(lo=ident.lo.copy(), hi=ident.hi.copy())
+        bg = ref.objects == BACKGROUND
+        ref.lo[bg] = ref.hi[bg] = cause.values
+        return fit(ref, points.got)
+    return fit(reference_at(under(cause, scene), points.x, points.y), points.got)
+
+
+def candidates(scene, points, ident, shown):
+    """The causes of a whole frame that the reduced copy may show (`shown`:
+    shows_change's), fitted from what it shows: Causes, the cheapest to
+    tell first. A change of the colours alone is one of the colours or of
+    every object's colour given."""
+    out = colour_causes(scene, ident, points) + primitive_causes(scene, ident, points)
+    if shown == "colours":
+        return [c for c in out if c.kind in COLOURS]
+    return out + placements(scene, points, ident)
+
+
+# The kinds of cause that change colours only.
+COLOURS = ("colours", "background", "one colour")
+
+
+# -------------------------------------------- drawn at another resolution
+
+# Resolutions a picture may be drawn at, as a share of the window's size.
+FACTORS = (2, 3, 4)
+
+
+def resolution(frame):
+    """The resolution the frame was drawn at where it holds no detail finer
+    than a block of f x f pixels, every block of one colour (shown with
+    each pixel repeated): Cause("resolution", (f, 0, w, h)), or None."""
+    p = frame.pixels
+    h, w = p.shape[:2]
+    for f in sorted(FACTORS, reverse=True):  # a picture repeated 4 times is repeated twice too
+        lw, lh = w // f, h // f
+        if lw < 32 or lh < 32:
+            continue
+        # Every eighth row of blocks first: a frame of finer detail fails there.
+        blocks = p[:lh * f, :lw * f].reshape(lh, f, lw, f, 3)
+        for rows in (blocks[::8], blocks):
+            rows = rows.astype(np.int16)
+            uniform = (np.abs(rows - rows[:, :1, :, :1]).max(axis=(1, 3, 4)) <= ROUND).mean()
+            if uniform < 1 - MISSES / 10:
+                break
+        if uniform >= 1 - MISSES / 10:
+            blocks = rows
+            lit = (blocks[:, 0, :, 0].max(axis=2) > LEVELS_OFF).mean()
+            if 0 < lit < 1:
+                return Cause("resolution", (f, 0, lw, lh))
+    return None
+
+
+def smoothed(frame, widths):
+    """The resolutions a frame may have been drawn at and shown smoothed,
+    where no two neighbouring pixels differ by more than half the levels
+    (a smoothed step of black to white is spread over two pixels or more):
+    Causes of kind "resolution", the factor the box's lines measure first
+    (`widths`: each line's width over what a width-1 line covers, the
+    median; a line drawn at 1/f of the size and smoothed covers f)."""
+    p = frame.pixels.astype(np.int16)
+    h, w = p.shape[:2]
+    steep = max(np.abs(np.diff(p, axis=0)).max(), np.abs(np.diff(p, axis=1)).max())
+    if steep > 128 + ROUND:
+        return []
+    factors = sorted(FACTORS, key=lambda f: abs(f - widths) if widths else 0)
+    return [Cause("resolution", (f, 1, w // f, h // f)) for f in factors if w // f >= 32 and h // f >= 32]
+
+
+def resized(cause, frame):
+    """A cause made for another frame's size, made for this one's."""
+    if cause.kind != "resolution":
+        return cause
+    f, smooth = cause.values[:2]
+    return Cause("resolution", (f, smooth, frame.w // f, frame.h // f))
+
+
+def loses(cause):
+    """Whether a cause may lose what is thinner than a pixel: a picture
+    resampled (another scale, another resolution) may lose a line thinner
+    than its step; colours squeezed towards black (a level twice what
+    counts as something shown as nothing) lose a quad's thinnest slivers
+    and the edges' part-covered pixels."""
+    if cause.kind == "colours":
+        matrix, offset, curves, _ = cause.values
+        return bool((mapped([(2 * LEVELS_OFF,) * 3], matrix, offset, curves) <= LEVELS_OFF).any())
+    return cause.kind == "resolution" or cause.kind == "placed" and cause.values[1:3] != (1, 1)
+
+
+def flat_colour(pixels):
+    """The one colour of a frame that shows nothing else, as (r, g, b), or
+    None. A sparse sample is tried first, so that a frame with anything
+    drawn costs little."""
+    sample = pixels[::8, ::8].reshape(-1, 3).astype(np.int16)
+    c = np.median(sample, axis=0).astype(np.int16)
+    if (np.abs(sample - c).max(axis=1) > BLACK).any():
+        return None
+    off = (np.abs(pixels.astype(np.int16) - c).max(axis=2) > BLACK).sum()
+    return tuple(int(v) for v in c) if off <= FEW else None
+
+
+def angle_scene(scene, offset):
+    """The scene drawn at its angle + offset."""
+    return scene.changed(angle=scene.angle + offset, quads=None)
+
+
+GRADIENT = GRADIENT_COLOURS

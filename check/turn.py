@@ -1,0 +1,116 @@
+"""What only the frames of a turn together tell: which frame each shows
+(one or more frames late; the picture stopped changing; the frame before
+showing through around a right one), and a cause of the whole frame at the
+frames between two that show it. Causes are model.Cause values, read as
+such; their words are words.says'."""
+import hashlib
+
+import numpy as np
+
+from .checks import Problem
+from .model import Cause
+from .words import says
+
+# A run of frames each at the angle K degrees back is K frames of lag where
+# at least this share of the frames after the first K fit it (near face-on
+# a degree cannot be told) and none fits another angle.
+LAG_SHARE = 0.5
+# Of the frames whose angle is off, this share may be off otherwise.
+LAG_OTHERS = 0.1
+
+
+def signature(pixels):
+    """What tells a frame's picture from another's: a digest of its pixels
+    (each new frame a correct machine draws differs from the last: the
+    quads turn)."""
+    return hashlib.blake2b(np.ascontiguousarray(pixels).data, digest_size=16).digest()
+
+
+def same_picture(a, b):
+    """Whether two frames' signatures show one picture."""
+    return a is not None and a == b
+
+
+def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
+    """What only the frames together tell, in the results of a turn
+    (judged: {frame: (why unsettled, [frame.Result])}; `whole` and `angle`
+    those checks' records, `colour_checks` the records of the checks that
+    judge colours; pictures: {frame: signature}): frames that show the
+    picture of the frame before, a run of them, are the picture that
+    stopped changing, said by the angle check; every frame K degrees back,
+    the first K showing nothing, is K frames of lag, said by the angle
+    check (the first frames' lines follow from it); a lone frame a degree
+    back that misses nothing of its own scene, with its neighbours at
+    their angles, is the frame before showing through, said by the whole
+    frame's check (the angle follows from it); and between two frames that
+    show a cause of the whole frame, a frame where only the checks that
+    read colours fail shows it too (a frame that shows too few of the
+    scene's colours to tell it by). Returns the same form."""
+    def result(n, check):
+        why, results = out.get(n, ("not judged", None))
+        return None if why or not results else next((r for r in results if r.check == check), None)
+
+    def cause(n, check):
+        r = result(n, check)
+        return r.problem.cause if r and r.problem and not r.follows else None
+
+    def replace(n, change):
+        why, results = out[n]
+        out[n] = (why, [change(r) for r in results])
+
+    def follow(check):
+        return lambda r: r._replace(follows=check) if r.problem else r
+
+    def name(n, check, c):
+        """Frame n's line of `check` names cause c; its other failing lines
+        follow from it."""
+        replace(n, lambda r: r._replace(problem=(r.problem or Problem(""))._replace(says=says(c, n), cause=c),
+                                        follows=None) if r.check == check else
+                follow(check)(r) if r.problem and not r.follows or r.follows == whole else r)
+
+    out = dict(judged)
+    frames = sorted(n for n in judged if not judged[n][0] and judged[n][1] and n <= turn)
+    pictures = pictures or {}
+    blank = lambda n: (cause(n, whole) or Cause("")).kind == "nothing"
+    stopped = [n for n in frames if same_picture(pictures.get(n), pictures.get(n - 1))
+               and any(r.problem for r in out[n][1]) and not blank(n)]
+    for n in stopped:
+        first = n - 1
+        while first - 1 in pictures and same_picture(pictures[first], pictures[first - 1]):
+            first -= 1
+        name(n, angle, Cause("stopped", (first,)))
+    angles = {n: cause(n, angle) for n in frames if n not in stopped}
+    offsets = {n: c.values[0] for n, c in angles.items() if c and c.kind == "angle"}
+    # The most frames' offset back; the frames less far back are near
+    # face-on, where a degree or two cannot be told.
+    back = [-o for o in offsets.values() if o < 0]
+    k = max(set(back), key=back.count) if back else 0
+    if k and sum(0 < b <= k for b in back) >= (1 - LAG_OTHERS) * len(offsets):
+        later = [n for n in frames if n > k]
+        first = [n for n in frames if n <= k]
+        if later and all(blank(n) for n in first) and back.count(k) >= LAG_SHARE * len(later):
+            c = Cause("late", (k, f"1-{k}" if k > 1 else "1"))
+            for n in offsets:
+                name(n, angle, c)  # NOTE: a frame judged a degree back near face-on is named late too
+            for n in first + [n for n in frames if (cause(n, whole) or Cause("")).kind == "behind"]:
+                replace(n, lambda r: follow(angle)(r) if r.check == whole or r.follows == whole else r)
+            return out
+    for kind in ("colours", "one colour", "background"):
+        seen = [n for n in frames if (cause(n, whole) or Cause("")).kind == kind]
+        for a, b in zip(seen, seen[1:]):
+            for n in range(a + 1, b):
+                own = [r for r in (out[n][1] if n in frames else ()) if r.problem and not r.follows]
+                if own and all(r.check in colour_checks for r in own):
+                    problem = result(a, whole).problem
+                    replace(n, lambda r: r._replace(problem=problem) if r.check == whole else
+                            follow(whole)(r) if r.problem and r.check in colour_checks else r)
+    for n in offsets:
+        c = angles[n]
+        alone = offsets[n] == -1 and c.values[1] and all(
+            result(m, angle) is not None and cause(m, angle) is None for m in (n - 1, n + 1))
+        if alone:
+            behind = Cause("behind", (1,))
+            problem = result(n, angle).problem._replace(says=says(behind), cause=behind)
+            replace(n, lambda r: r._replace(problem=problem, follows=None) if r.check == whole else
+                    follow(whole)(r) if r.check == angle else r)
+    return out

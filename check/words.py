@@ -1,0 +1,191 @@
+"""What the user reads of a cause: every cause's words, made here, from its
+value (model.Cause: a kind and its parameters). No other module makes a
+cause's words, and none reads them back."""
+import numpy as np
+
+from .scene import GRADIENT_COLOURS
+
+
+def rgb(c):
+    return "(" + ", ".join(str(round(v)) if v == v else "?" for v in c) + ")"
+
+
+def plural(n, one, many=None):
+    return f"{n:g} {one if n == 1 else many or one + 's'}"
+
+
+# The eight ways a picture may lie on the frame, turned and mirrored (q of a
+# "placed" cause): each a 2 x 2 matrix on pixel offsets from the centre, x
+# right and y down, and its words.
+ORIENTATIONS = (
+    ((1, 0, 0, 1), ""),
+    ((-1, 0, 0, 1), "mirrored left to right"),
+    ((1, 0, 0, -1), "upside down"),
+    ((-1, 0, 0, -1), "turned half a turn"),
+    ((0, 1, -1, 0), "turned a quarter turn counter-clockwise"),
+    ((0, -1, 1, 0), "turned a quarter turn clockwise"),
+    ((0, 1, 1, 0), "turned a quarter turn and mirrored"),
+    ((0, -1, -1, 0), "turned a quarter turn the other way and mirrored"),
+)
+
+
+def placed(q, sx, sy, dx, dy):
+    """A picture turned, mirrored, scaled and moved: its words."""
+    parts = [ORIENTATIONS[q][1]] if q else []
+    if sx == sy != 1:
+        parts.append(f"scaled by {sx:g}")
+    elif sx != sy:
+        parts.append(f"scaled by {sx:g} across and {sy:g} up")
+    moves = [(abs(v), b if v > 0 else a) for v, a, b in ((dx, "left", "right"), (dy, "up", "down")) if v]
+    if moves:
+        parts.append("moved " + " and ".join(f"{plural(n, 'pixel')} {d}" if i == 0 else f"{n:g} {d}"
+                                             for i, (n, d) in enumerate(moves)))
+    return "the whole picture " + ", ".join(parts) + " in the window"
+
+
+def colour_words(matrix, offset, curves, examples):
+    """A map of every colour: a mix of the channels (3 x 3) and an offset,
+    then a curve a channel (3 x 256 levels shown); examples: pairs of a
+    colour and what it shows as."""
+    m, curves = np.asarray(matrix, float), np.asarray(curves, float)
+    names = ("red", "green", "blue")
+    shows = example_words(examples)
+    rising = [curves[c][-1] >= curves[c][0] for c in range(3)]
+    one_each = (np.count_nonzero(m, axis=1) == 1).all() and sorted(np.argmax(np.abs(m), axis=1)) == [0, 1, 2]
+    signs = np.sign(m.sum(axis=1)) * np.where(rising, 1, -1)
+    src = np.argmax(np.abs(m), axis=1)
+    curved = any(np.abs(curves[c] - np.arange(256)).max() > 8 for c in range(3) if rising[c])
+    if one_each and np.allclose(np.abs(m.sum(axis=1)), 1) and not curved:
+        moved = [c for c in range(3) if src[c] != c]
+        how = "" if not moved else f" with its {names[moved[0]]} and {names[moved[1]]} exchanged" if len(moved) == 2 \
+            else " with its channels turned round: " + ", ".join(f"{names[src[c]]} shown as {names[c]}" for c in range(3))
+        if (signs < 0).all():
+            return f"every colour inverted{how}: {shows}"
+        if (signs > 0).all() and not np.any(offset):
+            return f"every colour{how}: {shows}"
+    if np.linalg.matrix_rank(m) == 1 and np.allclose(m[0], m[1]) and np.allclose(m[1], m[2]):
+        return f"every colour shown in grey, as its brightness: {shows}"
+    if not one_each:
+        return f"every colour mixed from the channels: {shows}"
+    levels = np.arange(256)
+    shown = np.array([curves[c][np.clip(np.round(levels * m[c].sum() + offset[c]), 0, 255).astype(int)]
+                      for c in range(3)])  # what each grey level shows
+    ends_kept = all(abs(shown[c][0]) <= 24 and abs(shown[c][-1] - 255) <= 24 for c in range(3))
+    change = np.concatenate([shown[c][33:223] - np.arange(33, 223) for c in range(3)])
+    if (change > -12).all() and change.max() > 40:
+        how = "but black and white brighter" if ends_kept else "brighter"
+    elif (change < 12).all() and change.min() < -40:
+        how = "but black and white darker" if ends_kept else "darker"
+    else:
+        how = "off the same way"
+    return f"every colour {how}{gamma_words(shown) if ends_kept else ''}: {shows}"
+
+
+def gamma_words(curves):
+    """Which gamma curve the curves follow, where one does within 12 levels."""
+    a = np.arange(33, 223) / 255
+    s = np.asarray(curves, float)[:, 33:223] / 255
+    usable = (s > 0) & (s < 1)
+    if not usable.all() or abs(curves[0][-1] - 255) > 24:
+        return ""
+    p = float(np.median(np.log(s) / np.log(a)))
+    if np.abs(255 * a ** p - 255 * s).max() > 12 or abs(p - 1) <= 0.1:
+        return ""
+    return f", as encoding with a gamma of {1 / p:.1f} would" if p < 1 else f", as decoding with a gamma of {p:.1f} would"
+
+
+def example_words(examples):
+    """Pairs of a colour and what it shows as, in words."""
+    return ", ".join(f"{rgb(c)} {'shows as ' if i == 0 else 'as '}{rgb(s)}" for i, (c, s) in enumerate(examples))
+
+
+def objects_words(objects):
+    names = list(objects)
+    return names[0] if len(names) == 1 else ", ".join(names[:-1]) + " and " + names[-1]
+
+
+def says(cause, angle=None):
+    """The words of a cause (model.Cause); `angle`: the frame's own."""
+    k, v = cause.kind, cause.values
+    if k == "nothing":
+        if max(v) <= 10:
+            return "nothing drawn: the frame shows only the clear colour"
+        return f"nothing drawn: every pixel is {rgb(v)}, not even the clear colour"
+    if k == "placed":
+        return placed(*v)
+    if k == "resolution":
+        f, smoothed, w, h = v
+        size = {2: "half", 3: "a third of", 4: "a quarter of"}.get(f, f"1/{f:g} of")
+        return (f"the picture drawn at {size} the window's size ({w} x {h}) and shown "
+                + ("smoothed" if smoothed else f"with each pixel repeated {f:g} times across and up"))
+    if k == "colours":
+        return colour_words(*v)
+    if k == "background":
+        return f"the background shows {rgb(v)}, not the clear colour black: the colour clear is another"
+    if k == "corner":
+        return (f"every quad drawn as one triangle, without its corner {v[0] + 1} (of the four given): "
+                f"a part of each primitive lost the same way")
+    if k == "one colour":
+        return f"every object drawn in {rgb(v)}: the colours given with glColor are lost"
+    if k == "behind":
+        return "the frame before shows through where nothing is drawn over it: the colour clear was skipped"
+    if k == "angle":
+        off, behind = v
+        said = f"drawn at {angle + off} degrees, expected {angle}"
+        return said + f", or drawn at {angle} with the frame before showing through" if behind else said
+    if k == "late":
+        n, first = v
+        before = "the frame before" if n == 1 else f"the frame {n} before"
+        return f"each frame shows {before}: frame N drawn at N − {n} degrees" + (
+            f", frame{'s' if n > 1 else ''} {first} nothing" if first else "")
+    if k == "stopped":
+        return f"the picture stopped changing: from frame {v[0] + 1} on, every frame shows frame {v[0]}'s"
+    if k == "unexplained":
+        return (f"most of the frame is wrong and no one change of the whole picture explains it: the "
+                f"{objects_words(v)} each differ from the scene")
+    raise ValueError(f"no words for a cause of kind {k!r}")
+
+
+# A misreading of one object: the same kinds, applied to that object.
+def misread(kind, values):
+    if kind == "angle":
+        return f"drawn one degree {'short of' if values[0] < 0 else 'past'} the frame's angle" if abs(values[0]) == 1 \
+            else f"drawn {plural(abs(values[0]), 'degree')} {'short of' if values[0] < 0 else 'past'} the frame's angle"
+    if kind == "spin":
+        return "turns counter-clockwise seen from above, expected clockwise"
+    if kind == "tumble":
+        return "tumbles with its top edge tipping away from the camera, expected towards it"
+    if kind == "axis":
+        return "turns about the vertical axis, expected the horizontal"
+    if kind == "bottom":
+        return "turns about its bottom edge, expected its horizontal centre line"
+    if kind == "moved":
+        dx, dy = values
+        return "not centred: half a unit " + " and ".join(
+            w for w, v in (("left" if dx < 0 else "right", dx), ("down" if dy < 0 else "up", dy)) if v)
+    if kind == "photograph":
+        return "shows the photograph " + ORIENTATIONS[values[0]][1].replace("turned half a turn", "turned half a turn")
+    if kind == "inverted":
+        return "shows the photograph's colours inverted"
+    if kind == "once":
+        return "shown once"
+    if kind == "channels":
+        names = ("red", "green", "blue")
+        order = values[0]
+        moved = [c for c in range(3) if order[c] != c]
+        how = f"{names[moved[0]]} and {names[moved[1]]} exchanged" if len(moved) == 2 else \
+            "channels turned round: " + ", ".join(f"{names[order[c]]} shown as {names[c]}" for c in range(3))
+        return f"its colours with their {how}"
+    if kind == "corners":
+        order = values[0]
+        names = ("red", "green", "blue", "yellow")
+        moved = [i for i in range(4) if order[i] != i]
+        pairs = ", ".join(f"{names[i]} shows {names[order[i]]}" for i in moved)
+        if len(moved) == 2:
+            a, b = moved
+            return f"{names[a]} and {names[b]} swapped"
+        return f"its corners' colours exchanged: {pairs}"
+    raise ValueError(f"no words for a misreading of kind {kind!r}")
+
+
+GRADIENT_NAMES = dict(zip(GRADIENT_COLOURS, ("red", "green", "blue", "yellow")))
