@@ -17,7 +17,7 @@ import numpy as np
 from .drawn import Blame
 from .model import Cause
 from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, angle_fits, at_pixels,
-                   better_reading, centres, channel_max, grid_points, line_coloured, quad_colours, scene_key)
+                   centres, channel_max, grid_points, line_coloured, quad_colours, scene_key)
 from .misreadings import ANGLES, COLOURS
 from .results import Check, checks
 from .scene import Colours, quad_key

@@ -18,7 +18,6 @@ from .checks import (ANGLE, BLAME, BOX, CHECKS, CLEAR_CHECK, COLOUR_CHECKS, DEPT
 from .look import TURNING, Look
 from .model import Cause
 from .picture import BACKGROUND, reference_at, segments
-from .turn import signature
 from .tolerances import FEW, MISSES
 from .words import says
 
@@ -120,7 +119,7 @@ def shown_again(frame, scene):
     """A frame that shows the picture of a frame drawn at another angle (a
     correct machine's quads turn every frame): the angle's check says so,
     the others follow unjudged ([Result]); or None."""
-    sig = signature(frame.pixels)
+    sig = model.signature(frame.pixels)
     seen = SEEN.get(sig)
     SEEN[sig] = seen or (frame.number or scene.angle, scene.angle % 360)
     SEEN.move_to_end(sig)

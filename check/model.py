@@ -14,12 +14,13 @@ where, judged so, the frame is explained as well as a correct frame is
 (frame.py). Pure functions on arrays: pixels are (rows, columns, 3) levels
 0..255, points (n, 3)."""
 import copy
+import hashlib
 from typing import NamedTuple
 
 import numpy as np
 
 from .picture import BACKGROUND, BOX, Reference, reference_at
-from .scene import GRADIENT_COLOURS, PLAIN_TINT, Scene
+from .scene import PLAIN_TINT
 from .tolerances import (BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MIN_POINTS, MISSES, MOVES, PIXEL_REACH,
                          ROUND)
 from .words import ORIENTATIONS
@@ -610,4 +611,15 @@ def angle_scene(scene, offset):
     return scene.changed(angle=scene.angle + offset, quads=None)
 
 
-GRADIENT = GRADIENT_COLOURS
+
+
+def signature(pixels):
+    """What tells a frame's picture from another's: a digest of its pixels
+    (each new frame a correct machine draws differs from the last: the
+    quads turn)."""
+    return hashlib.blake2b(np.ascontiguousarray(pixels).data, digest_size=16).digest()
+
+
+def same_picture(a, b):
+    """Whether two frames' signatures show one picture."""
+    return a is not None and a == b

@@ -3,13 +3,17 @@
 showing through around a right one), and a cause of the whole frame at the
 frames between two that show it. Causes are model.Cause values, read as
 such; their words are words.says'."""
-import hashlib
-
-import numpy as np
-
-from .checks import Problem
-from .model import Cause
+from .checks import ANGLE, BLAME, BOX, CHECKS, COLOUR_CHECKS, DEPTH, WHOLE, Problem
+from . import frame
+from .model import Cause, same_picture
+from .photographs import PHOTOGRAPHS
+from .results import Status, Tally, frame_status, frames_words, ranges
+from .scene import PLAIN_TINT, PROJECT_TINT, Scene
 from .words import says
+
+# A turn: frames 1 to 360, each at its own angle.
+TURN = 360
+TINTS = {"project": PROJECT_TINT, "plain": PLAIN_TINT}
 
 # A run of frames each at the angle K degrees back is K frames of lag where
 # at least this share of the frames after the first K fit it (near face-on
@@ -17,18 +21,6 @@ from .words import says
 LAG_SHARE = 0.5
 # Of the frames whose angle is off, this share may be off otherwise.
 LAG_OTHERS = 0.1
-
-
-def signature(pixels):
-    """What tells a frame's picture from another's: a digest of its pixels
-    (each new frame a correct machine draws differs from the last: the
-    quads turn)."""
-    return hashlib.blake2b(np.ascontiguousarray(pixels).data, digest_size=16).digest()
-
-
-def same_picture(a, b):
-    """Whether two frames' signatures show one picture."""
-    return a is not None and a == b
 
 
 def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
@@ -114,3 +106,61 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
             replace(n, lambda r: r._replace(problem=problem, follows=None) if r.check == whole else
                     follow(whole)(r) if r.check == angle else r)
     return out
+
+
+def turn_lines(run, label, tint, photo, judged, kept):
+    """The lines of a turn (scenarios.Run `run`; the shaders' `tint` and the
+    test photograph `photo` of its frames; judged: {frame: (why unsettled,
+    [frame.Result])}; kept: the frames for pictures by number): each check
+    over every frame judged, its failing frames as ranges; the frames that
+    were not judged; the strip of angles for the report. A cause of the
+    whole frame a turn names is remembered (frame.remember) for the frames
+    judged after it, and said once: the same cause at the same frames in
+    the next turn follows from it."""
+    # What only the frames together tell (a frame of lag, the frame
+    # before showing through), then each check's verdicts over them.
+    judged = across_frames(judged, WHOLE, ANGLE, TURN, set(COLOUR_CHECKS.values()) | {DEPTH, BOX}, run.demo.pictures)
+    tallies = {}
+    for n in sorted(judged):
+        for r in judged[n][1] or ():
+            tallies.setdefault(r.name, Tally()).add(n, r)
+    strip, unsettled = {}, {}
+    for n in sorted(judged):
+        why, results = judged[n]
+        if why:
+            unsettled[n] = why
+        else:
+            strip.setdefault(n % TURN or TURN, (n, max(map(frame_status, results), default=Status.OK)))
+    missing = [n for n in range(1, TURN + 1) if n not in judged]
+    unsaved = any(o.check == "capture" for o in run.result.outcomes)  # the error line says why
+    frames = dict(scenario=label, name=f"frames ({label})")
+    if missing and not unsaved:
+        run.say(check="frames captured", status=Status.FAIL, words=f"{frames_words(missing)} not captured",
+                 failing=tuple(missing), **frames)
+    if unsettled:
+        why = unsettled[min(unsettled)]
+        run.say(check="frames settled", status=Status.SKIP, failing=tuple(unsettled),
+                 words=f"{frames_words(list(unsettled))}: {why}; not judged", **frames)
+    run.note(f"frames judged ({label}): {len(strip)} of {TURN} angles"
+              + (f", in frames {ranges(n for n, _ in strip.values())}" if strip else ""))
+    run.result.strips[label] = {a: status for a, (_, status) in strip.items()}
+    if not strip:
+        if not unsaved:
+            run.say(check="frames judged", status=Status.FAIL,
+                     words="no frame was drawn in a window of settled size", **frames)
+        return
+    seen = sorted(n for n, (why, _) in judged.items() if not why)
+    scene_of = lambda f: Scene(f.number, PHOTOGRAPHS[photo][0], TINTS[tint], f.w, f.h)
+    for check in CHECKS + ((BLAME,) if BLAME.id in tallies else ()):
+        t = tallies.get(check.id, Tally())
+        o = t.outcome(label, check, seen, kept, scene_of)
+        cause = o.status is Status.FAIL and t.at[Status.FAIL][o.failing[0]].problem.cause
+        if cause and (check == WHOLE or cause.kind in ("late", "stopped")):
+            frames, scenario, named = run.whole.setdefault(cause.kind, (o.failing, label, check.id))
+            frame.remember(cause)  # the frames judged here after the turn try it first
+            if scenario != label and set(o.failing) <= set(frames):
+                # The same cause at frames where the turn before found it,
+                # with other shaders: the machine's, whatever the shaders.
+                o = o._replace(status=Status.FOLLOWS, follows=named, follows_in=scenario,
+                               words=f"{frames_words(list(o.failing))}: follows from {named} ({scenario})")
+        run.line(o)

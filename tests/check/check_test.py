@@ -47,7 +47,7 @@ import numpy as np
 from PIL import Image
 
 from check import export, report
-from check import run as C
+from check.demo import Demo, demo_failed
 from check.capture import Frame
 from check.frame import check_frame
 from check.look import Look
@@ -188,14 +188,14 @@ def faults(kept):
 
     total = 1 + len(ALTERED) + len(FAULTS)
     with tempfile.TemporaryDirectory() as scratch:
-        run = C.Run(os.environ["DEMO"], os.environ["CAPTURE"], os.environ["DATA"], scratch)
+        run = Demo(os.environ["DEMO"], os.environ["CAPTURE"], os.environ["DATA"], scratch)
         for fault, kind, n, check, words, objects, unsaid in FAULTS:
             d = run.folder(f"{fault}-{n}", run.data)
             photo = run.photograph(d, kind)
             status, output, _, _ = run.start(d, {"FAULT": fault}, preload=os.environ["INTERPOSE"], frames=[n], end=n)
             shots = run.frames(d, [f"frame-{n}.ppm"])
             if status != 0 or not shots:
-                print(f"FAIL {fault}: the demo did not run: {C.demo_failed(output, status)}")
+                print(f"FAIL {fault}: the demo did not run: {demo_failed(output, status)}")
                 failures += 1
                 continue
             f = shots[f"frame-{n}.ppm"]

@@ -112,8 +112,8 @@ if [ "$SANITIZED" != ON ]; then
     frame_s=$1 judge_s=$2 name=$3
     shift 3
     status=0
-    env "$@" $python -c "import sys; from check import run; run.FRAME_SECONDS = $frame_s; \
-run.JUDGE_SECONDS = $judge_s; sys.exit(run.main(sys.argv))" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" \
+    env "$@" $python -c "import sys; from check import run; from check.demo import Limits; \
+sys.exit(run.main(sys.argv, Limits(frame=$frame_s, judge=$judge_s)))" --demo "$DEMO" --capture "$CAPTURE" --data "$DATA" \
       --report "$work/$name-report" >"$work/$name.out" 2>&1 || status=$?
   }
   limited 3 60 hang LD_PRELOAD="$INTERPOSE" FAULT=hang
