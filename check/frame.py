@@ -74,7 +74,8 @@ def check_frame(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
-        if shown:  # the causes accepted lately first, then those the reduced copy shows
+        repeated = [c for c in [model.resolution(frame)] if c]  # a picture of blocks: no other is tried first
+        if shown and not repeated:  # the causes accepted lately first, then those the reduced copy shows
             latest = [model.resized(c, frame) for c in LATEST]
             number = frame.number or 0
             if number <= FAILED[1]:  # another run, or a frame judged apart
@@ -83,7 +84,7 @@ def check_frame(frame, scene):
             search = FAILED[0] < FAILURES or number % AGAIN == 0
             tries = itertools.chain(latest, lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:
-            tries = filter(None, [model.resolution(frame)])
+            tries = repeated
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found
@@ -166,38 +167,64 @@ def placed_nearby(scene, frame):
 
 
 def cause_of(frame, scene, points, ident, base, causes, results=None):
-    """The first of the causes that fits the reduced copy as a correct frame
-    fits and, judged by the checks under it, explains the frame but for
-    one object's own fault: the Results, WHOLE naming it; or None. The
-    checks it explains follow from it: those that fail at the scene (in
-    `results`, where the checks were run) or whose objects it changes."""
-    fitting = (c for c in causes if c.kind == "resolution" or fits_better(c, scene, points, ident, base))
-    for cause in itertools.islice(fitting, CANDIDATES):
-        if cause.kind == "placed" and cause not in LATEST:
-            cause = model.refined(scene, cause, frame.pixels)
+    """The cause that fits the reduced copy as a correct frame fits and,
+    judged by the checks under it, explains the frame: the first that
+    leaves no check failing, or else, of those judged, the one that leaves
+    one object's own fault alone (the fewest failing checks); the Results,
+    WHOLE naming it, or None. The checks it explains follow from it: those
+    that fail at the scene (in `results`, where the checks were run) or
+    whose objects it changes."""
+    best = None
+    for cause in itertools.islice(fitting(frame, scene, points, ident, base, causes), CANDIDATES):
         under = model.judging(cause, frame, scene)
-        words = says(cause)
-        whole = Result(WHOLE, Problem(words, points.rows[base.where], points.cols[base.where],
-                                      at(points, base.where), cause=cause))
         if under is None:  # no check can judge it: the reduced copy is all the evidence
             remember(cause)
-            return [whole] + following([Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
+            return [whole_result(cause, points, base)] + following([Result(c) for c in CHECKS[1:]],
+                                                                   {c: WHOLE for c in CHECKS[1:]})
         look = Look(*under)
-        got = [judged(c, look) for c in CHECKS[1:]]
-        got = blame(look, got)
+        got = blame(look, [judged(c, look) for c in CHECKS[1:]])
         # What is thinner than a pixel may be lost by it: the box's lines,
         # the quads' slivers where colours are squeezed towards black.
         lost = ({BOX} | (set(OUTLINE_CHECKS.values()) if cause.kind == "colours" else set())) \
             if model.loses(cause) else set()
-        own = {r.check.object or "scene" for r in got if r.problem and not r.follows and r.check not in lost}
-        if len(own) > 1 or any(r.error for r in got):
+        failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
+        if len({r.check.object or "scene" for r in failing}) > 1 or any(r.error for r in got):
             continue
-        remember(cause)
-        changed = changes(cause, scene, points, ident, base, results) | lost
-        got = [scaled(r, cause) for r in got]
-        follows = {r.check: WHOLE for r in got if (not r.problem or r.check in lost) and r.check in changed}
-        return bare([whole] + [diagnosed(r) for r in following(got, follows)])
-    return None
+        if best is None or len(failing) < best[0]:
+            best = (len(failing), cause, got, lost)
+        if not failing:
+            break
+    if best is None:
+        return None
+    _, cause, got, lost = best
+    remember(cause)
+    changed = changes(cause, scene, points, ident, base, results) | lost
+    got = [scaled(r, cause) for r in got]
+    follows = {r.check: WHOLE for r in got if (not r.problem or r.check in lost) and r.check in changed}
+    return bare([whole_result(cause, points, base)] + [diagnosed(r) for r in following(got, follows)])
+
+
+def whole_result(cause, points, base):
+    """The whole frame's Result naming a cause, its evidence the reduced
+    copy's points off the scene."""
+    return Result(WHOLE, Problem(says(cause), points.rows[base.where], points.cols[base.where],
+                                 at(points, base.where), cause=cause))
+
+
+def fitting(frame, scene, points, ident, base, causes):
+    """Of the causes, those that fit the reduced copy as a correct frame
+    fits, in their order; the first REFINED placements new to this process
+    moved first to where the frame's outlines put them."""
+    refined = 0
+    for cause in causes:
+        if cause.kind == "placed" and cause not in LATEST and refined < REFINED:
+            cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
+        if cause.kind == "resolution" or fits_better(cause, scene, points, ident, base):
+            yield cause
+
+
+# Placements are moved to where the outlines put them (costly) for so many.
+REFINED = 2
 
 
 def fits_better(cause, scene, points, ident, base):

@@ -413,7 +413,19 @@ class Look:
                 cases.update({name: self.outline_cases(name, tuple(ANGLES[off][k] for off in offsets))
                               for k, name in enumerate(TURNING)})
                 fits = self.fits_of(cases)
-                if angle_fits(fits):
+                off = angle_fits(fits)
+                # Where a degree or two explain a frame alike (near face-on),
+                # one further the same way may explain it better still.
+                while off and off + np.sign(off) in ANGLES and angle_residual(fits, off) >= CLEAR_RESIDUAL / 2:
+                    further = dict(cases)
+                    further.update({name: self.outline_cases(name, (ANGLES[-1][k], ANGLES[off][k],
+                                                                    ANGLES[off + np.sign(off)][k]))
+                                    for k, name in enumerate(TURNING)})
+                    more = self.fits_of(further, keep=False)
+                    if angle_fits(more) != off + np.sign(off):
+                        break
+                    cases, fits, off = further, self.fits_of(further), off + np.sign(off)
+                if off:
                     return fits
         return fits
 
@@ -515,6 +527,11 @@ def angle_fits(fits):
     summed = {how: Fit(sum(f.stray for f in fs), sum(f.residual for f in fs), *([None] * 6))
               for how, fs in both.items()}
     return better_reading(summed, tuple(off for off in ANGLES if off in both))
+
+
+def angle_residual(fits, off):
+    """The turning quads' residual summed, drawn OFF degrees off."""
+    return sum(fits[n][m].residual for n, m in zip(TURNING, ANGLES[off]))
 
 
 def union_fit(look, name, other):

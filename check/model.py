@@ -52,9 +52,12 @@ class Points(NamedTuple):
     got: np.ndarray
 
 
-def grid(pixels, step=GRID):
-    """The reduced copy of a frame: Points every `step` pixels."""
+def grid(pixels, step=None):
+    """The reduced copy of a frame: Points every `step` pixels (by default
+    GRID in a frame of 640 x 480, as many points in a frame of another
+    size)."""
     h, w = pixels.shape[:2]
+    step = step or max(2, round(GRID * min(w / 640, h / 480)))
     rows, cols = (g.ravel() for g in np.mgrid[step // 2:h:step, step // 2:w:step])
     return Points(rows, cols, cols + 0.5, h - rows - 0.5, pixels[rows, cols].astype(float))
 
@@ -124,6 +127,21 @@ def resampled(sx, sy):
     return 0 if (sx, sy) == (1, 1) else 0.5 * max(sx, sy, 1 / sx, 1 / sy) + 0.5
 
 
+def moved(points, lit, shown):
+    """The move, in pixels (right, down), that carries the points the scene
+    lights onto those the frame does, to a point of the reduced copy: the
+    peak of their cross-correlation (what leaves the frame does not move
+    it, as it moves a centroid)."""
+    step = points.cols[1] - points.cols[0]
+    r, c = (points.rows - points.rows.min()) // step, (points.cols - points.cols.min()) // step
+    size = (2 * (r.max() + 1), 2 * (c.max() + 1))
+    frame, scene = np.zeros(size), np.zeros(size)
+    frame[r, c], scene[r, c] = lit, shown
+    corr = np.fft.irfft2(np.fft.rfft2(frame) * np.conj(np.fft.rfft2(scene)), size)
+    i, j = np.unravel_index(np.argmax(corr), size)
+    return int((j if j < size[1] // 2 else j - size[1]) * step), int((i if i < size[0] // 2 else i - size[0]) * step)
+
+
 def moments(mask_x, mask_y):
     """The centroid (2,) and covariance (2, 2) of points."""
     p = np.stack([mask_x, mask_y])
@@ -144,10 +162,10 @@ def placements(scene, points, ident):
     shown = (ident.objects != BACKGROUND) & (ident.objects != BOX)
     if lit.sum() < MIN_POINTS or shown.sum() < MIN_POINTS:
         return []
+    out = [Cause("placed", (0, 1, 1) + moved(points, lit, shown))]
     centre = np.array([scene.w / 2, scene.h / 2])
     mf, cf = moments(points.x[lit] - centre[0], points.y[lit] - centre[1])
     mr, cr = moments(points.x[shown] - centre[0], points.y[shown] - centre[1])
-    out = []
     for q in range(len(ORIENTATIONS)):
         o = orientation(q)
         turned = o @ cr @ o.T
@@ -211,10 +229,11 @@ def refined(scene, cause, pixels, reach=REACH):
     lit = pixels[rows, cols].max(axis=1) > LEVELS_OFF
 
     def wrong(ex, ey):
-        # Judged where the samples decide, and half a pixel further where the
+        # Pixels half a pixel from an outline tell a move of one; those
+        # closer may be covered either way, and half a pixel more where the
         # picture was resampled once.
         s = scene.changed(view=placed_view(scene, q, sx, sy, dx + ex, dy + ey),
-                          reach=PIXEL_REACH + 0.5 * ((sx, sy) != (1, 1)))
+                          reach=0.25 + 0.5 * ((sx, sy) != (1, 1)))
         ref = reference_at(s, x, y, colours=False)
         return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
     at, least = (0, 0), wrong(0, 0)
@@ -494,7 +513,8 @@ def under(cause, scene):
 def coarse(points, ident):
     """Every other point of a reduced copy across and up, and its Reference:
     a first look that rules out most causes at a quarter of the cost."""
-    keep = ((points.rows // GRID) % 2 == 0) & ((points.cols // GRID) % 2 == 0)
+    step = points.cols[1] - points.cols[0] if len(points.cols) > 1 else 1
+    keep = ((points.rows // step) % 2 == 0) & ((points.cols // step) % 2 == 0)
     return Points(*(v[keep] for v in points)), Reference(*(v[keep] for v in ident))
 
 

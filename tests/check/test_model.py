@@ -1,0 +1,293 @@
+"""One model of what can happen to a picture, on frames drawn here from the
+picture the scene must give (picture.render), with GL's freedoms: each
+change of the whole picture is recovered with its parameters; a correct
+frame, either diagonal, dithered or multisampled, is never named; a frame
+with two unrelated faults is not forced into one change. No X, no build."""
+import functools
+import types
+
+import numpy as np
+import pytest
+from PIL import Image
+
+from check import frame, model
+from check.checks import ANGLE, BOX, CHECKS, TILED_COLOURS, TILED_OUTLINE, WHOLE, Problem
+from check.frame import Result, check_frame
+from check.misreadings import COLOURS, OUTLINES
+from check.model import Cause
+from check.photographs import PHOTOGRAPHS
+from check.picture import render
+from check.scene import PLAIN_TINT, PROJECT_TINT, Scene
+from check.turn import across_frames
+from check.words import says
+
+PHOTO = PHOTOGRAPHS["quadrants"][0]
+W, H = 320, 240
+SAMPLES = ((0.375, 0.875), (0.875, 0.625), (0.125, 0.375), (0.625, 0.125))
+
+
+@pytest.fixture(autouse=True)
+def fresh():
+    """Each case judged as a process's first frame: nothing remembered."""
+    frame.LATEST.clear()
+    frame.SEEN.clear()
+    frame.FAILED[:] = [0, 0]
+
+
+def scene(angle, w=W, h=H, tint=PROJECT_TINT):
+    return Scene(angle, PHOTO, tint, w, h)
+
+
+@functools.lru_cache(maxsize=None)
+def drawn(angle, w=W, h=H, tint=PROJECT_TINT):
+    """The frame a correct machine draws: (h, w, 3) uint8."""
+    return render(scene(angle, w, h, tint))
+
+
+def judged(pixels, angle, positions=((0.5, 0.5),), tint=PROJECT_TINT, number=None):
+    """check_frame of a frame of these pixels at the scene of `angle`: {check
+    id: Result} of those that fail (the whole frame's and the angle's on
+    their own, the others on their own or following)."""
+    f = types.SimpleNamespace(pixels=np.ascontiguousarray(pixels, np.uint8), h=pixels.shape[0], w=pixels.shape[1],
+                              number=number or angle, positions=list(positions), samples=len(positions) % 4)
+    return {r.check: r for r in check_frame(f, scene(angle, f.w, f.h, tint)) if r.problem or r.error}
+
+
+def own(results):
+    return {c.id for c, r in results.items() if not r.follows}
+
+
+def turned(pixels, k):
+    """The picture turned k quarter turns counter-clockwise about its centre,
+    cut to the frame (what leaves it is lost, what comes in is black)."""
+    h, w = pixels.shape[:2]
+    big = np.zeros((max(h, w),) * 2 + (3,), np.uint8)
+    top, left = (len(big) - h) // 2, (len(big) - w) // 2
+    big[top:top + h, left:left + w] = pixels
+    return np.rot90(big, k)[top:top + h, left:left + w]
+
+
+def moved(pixels, dx, dy):
+    """The picture moved dx right and dy down; what comes in is black."""
+    out = np.zeros_like(pixels)
+    h, w = pixels.shape[:2]
+    out[max(dy, 0):h + min(dy, 0), max(dx, 0):w + min(dx, 0)] = pixels[max(-dy, 0):h - max(dy, 0),
+                                                                       max(-dx, 0):w - max(dx, 0)]
+    return out
+
+
+def colours(pixels, m, offset=(0, 0, 0), curve=None):
+    """Every pixel's colour mixed by m (3 x 3), offset, through a curve."""
+    out = np.clip(pixels.astype(float) @ np.asarray(m, float).T + offset, 0, 255)
+    return np.round(curve(out) if curve else out).astype(np.uint8)
+
+
+GREY = [[0.299, 0.587, 0.114]] * 3
+GAMMA = lambda g: lambda v: 255 * (v / 255) ** (1 / g)
+EXCHANGE = lambda order: np.eye(3)[list(order)]
+
+# Changes of the whole picture: a function of the correct frame and its
+# angle, and the cause that must be named, its values as given (the
+# colours' only in kind, their words checked apart).
+PLACED = [
+    ("mirrored", lambda p, a: p[:, ::-1], (1, 1, 1, 0, 0)),
+    ("upside down", lambda p, a: p[::-1], (2, 1, 1, 0, 0)),
+    ("half a turn", lambda p, a: p[::-1, ::-1], (3, 1, 1, 0, 0)),
+    ("a quarter turn", lambda p, a: turned(p, 1), (4, 1, 1, 0, 0)),
+    ("a quarter turn back", lambda p, a: turned(p, 3), (5, 1, 1, 0, 0)),
+] + [(f"moved {dx}, {dy}", lambda p, a, dx=dx, dy=dy: moved(p, dx, dy), (0, 1, 1, dx, dy))
+     for dx, dy in ((9, -6), (-25, 14), (2, 0), (0, -3), (-40, -30))] + [
+    (f"scaled {s}", lambda p, a, s=s: render(model.under(Cause("placed", (0, s, s, 0, 0)), scene(a))),
+     (0, s, s, 0, 0)) for s in (0.5, 0.8, 1.25, 2)]
+
+
+@pytest.mark.parametrize("angle", [30, 150, 250])
+@pytest.mark.parametrize("name, change, values", PLACED, ids=[p[0] for p in PLACED])
+def test_where_the_pixels_went(name, change, values, angle):
+    found = judged(change(drawn(angle), angle), angle)
+    assert own(found) == {WHOLE.id}, {c.id: r.problem and r.problem.says for c, r in found.items()}
+    assert found[WHOLE].problem.cause == Cause("placed", values)
+
+
+def smooth(pixels, f):
+    h, w = pixels.shape[:2]
+    return np.asarray(Image.fromarray(pixels).resize((w * f, h * f), Image.BILINEAR))
+
+
+@pytest.mark.parametrize("angle", [30, 200])
+@pytest.mark.parametrize("f, smoothed", [(2, 0), (3, 0), (4, 0), (3, 1)])
+def test_drawn_at_another_resolution(f, smoothed, angle):
+    low = drawn(angle, 640 // f, 480 // f)
+    pixels = smooth(low, f) if smoothed else np.repeat(np.repeat(low, f, 0), f, 1)
+    found = judged(pixels, angle)
+    assert own(found) == {WHOLE.id}
+    assert found[WHOLE].problem.cause == Cause("resolution", (f, smoothed, 640 // f, 480 // f))
+
+
+COLOURED = [
+    ("channels " + "".join("rgb"[c] for c in order), lambda p, order=order: colours(p, EXCHANGE(order)),
+     "exchanged" if sorted(order) != list(order) and sum(a != b for a, b in zip(order, range(3))) == 2
+     else "turned round") for order in [(2, 1, 0), (1, 0, 2), (0, 2, 1), (1, 2, 0), (2, 0, 1)]] + [
+    ("grey", lambda p: colours(p, GREY), "shown in grey"),
+    ("inverted", lambda p: 255 - p, "every colour inverted"),
+    ("gamma 2.2", lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)), "encoding with a gamma of 2.2"),
+    ("gamma 0.5", lambda p: colours(p, np.eye(3), curve=GAMMA(0.5)), "decoding with a gamma of 2.0"),
+    ("levels 40-200", lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
+    ("darker and red and green exchanged", lambda p: colours(p, EXCHANGE((1, 0, 2)) * 0.6), "every colour"),
+]
+
+
+@pytest.mark.parametrize("angle", [30, 150])
+@pytest.mark.parametrize("name, change, words", COLOURED, ids=[c[0] for c in COLOURED])
+def test_what_the_colours_became(name, change, words, angle):
+    found = judged(change(drawn(angle)), angle)
+    assert own(found) == {WHOLE.id}, {c.id: r.problem and r.problem.says for c, r in found.items()}
+    cause = found[WHOLE].problem.cause
+    assert cause.kind == "colours" and words in says(cause)
+
+
+@pytest.mark.parametrize("colour", [(60, 60, 60), (0, 0, 120), (200, 40, 40)])
+def test_the_background_replaced(colour):
+    pixels = drawn(30).copy()
+    pixels[(pixels == 0).all(axis=2)] = colour  # no object of the scene is black
+    found = judged(pixels, 30)
+    assert own(found) == {WHOLE.id} and found[WHOLE].problem.cause == Cause("background", colour)
+
+
+@pytest.mark.parametrize("angle", [30, 250])
+@pytest.mark.parametrize("corner", range(4))
+def test_every_quad_without_a_corner(corner, angle):
+    found = judged(render(model.corner_scene(scene(angle), corner)), angle)
+    assert own(found) == {WHOLE.id} and found[WHOLE].problem.cause == Cause("corner", (corner,))
+
+
+@pytest.mark.parametrize("tint", [PROJECT_TINT, PLAIN_TINT])
+def test_every_object_in_the_colour_given_last(tint):
+    found = judged(render(model.one_colour_scene(scene(30, tint=tint), (255, 255, 255))), 30, tint=tint)
+    assert own(found) == {WHOLE.id} and found[WHOLE].problem.cause == Cause("one colour", (255, 255, 255))
+
+
+@pytest.mark.parametrize("angle, off", [(30, -1), (30, -2), (150, -3), (250, 2), (60, 4)])
+def test_drawn_at_another_angle(angle, off):
+    found = judged(drawn(angle + off, 640, 480), angle)  # a degree moves an edge less than a pixel at half the size
+    assert own(found) == {ANGLE.id} and found[ANGLE].problem.cause.values[0] == off
+
+
+def test_nothing_drawn_and_the_picture_shown_again():
+    assert judged(np.zeros((H, W, 3), np.uint8), 30)[WHOLE].problem.cause == Cause("nothing", (0, 0, 0))
+    assert not judged(drawn(40), 40)
+    again = judged(drawn(40), 41)  # the picture of frame 40 shown again at 41
+    assert own(again) == {ANGLE.id} and again[ANGLE].problem.cause == Cause("stopped", (40,))
+
+
+def dithered(pixels, seed):
+    return np.clip(pixels.astype(int) + np.random.default_rng(seed).integers(-1, 2, pixels.shape), 0, 255)
+
+
+# A correct machine: what GL leaves open. Each must pass every check.
+CORRECT = [
+    ("as drawn", lambda a, w, h: drawn(a, w, h), ((0.5, 0.5),)),
+    ("the other diagonal", lambda a, w, h: render(scene(a, w, h).changed(split=1)), ((0.5, 0.5),)),
+    ("dithered", lambda a, w, h: dithered(drawn(a, w, h), a), ((0.5, 0.5),)),
+    ("multisampled", lambda a, w, h: render(scene(a, w, h), SAMPLES), SAMPLES),
+]
+
+
+@pytest.mark.parametrize("w, h", [(W, H), (640, 480), (400, 150)])
+@pytest.mark.parametrize("angle", [1, 45, 89, 90, 91, 179, 271, 330])
+@pytest.mark.parametrize("name, make, positions", CORRECT, ids=[c[0] for c in CORRECT])
+def test_a_correct_frame_is_never_named(name, make, positions, angle, w, h):
+    if (w, h) != (W, H) and name != "as drawn" and angle % 90:
+        pytest.skip("a correct machine's freedoms are tried at the small size")
+    assert judged(make(angle, w, h), angle, positions) == {}
+
+
+def test_two_faults_are_not_forced_into_one_change():
+    # The tiled quad turning the other way and the gradient's red and green
+    # swapped: each object at fault on its own, no change of the picture.
+    s = scene(30)
+    wrong = OUTLINES["tiled quad"][2].scene(s)
+    wrong = next(m for m in COLOURS["gradient quad"] if m.values == ((1, 0, 2, 3),)).scene(wrong)
+    found = judged(render(wrong), 30)
+    assert WHOLE not in found and {TILED_OUTLINE.id, "gradient quad: corner colours"} <= own(found)
+    # Mirrored, and the box's front left edge painted out after: the
+    # mirror named, the edge the box's own fault.
+    pixels = drawn(30)[:, ::-1].copy()
+    pixels[10:230, 300:310] = 0  # the front left edge, mirrored to the right
+    found = judged(pixels, 30)
+    assert found[WHOLE].problem.cause == Cause("placed", (1, 1, 1, 0, 0)) and not found[BOX].follows
+
+
+# ------------------------------------------------- what only a turn tells
+
+def results(**causes):
+    """A frame's Results: the checks named failing with those causes (the
+    whole frame's, the angle's, the tiled quad's colours), the rest passing."""
+    by = {c: Result(c) for c in CHECKS}
+    for name, cause in causes.items():
+        check = {"whole": WHOLE, "angle": ANGLE, "tiled": TILED_COLOURS}[name]
+        by[check] = Result(check, Problem(f"{name} at fault", cause=cause))
+    return list(by.values())
+
+
+def failing(out, check):
+    """{frame: (its cause's kind, the check it follows from)} where a check
+    does not pass."""
+    rs = {n: next(r for r in res if r.check == check) for n, (_, res) in out.items()}
+    return {n: (r.problem.cause and r.problem.cause.kind, r.follows) for n, r in rs.items() if r.problem}
+
+
+NOTHING = Cause("nothing", (0, 0, 0))
+
+
+@pytest.mark.parametrize("k", [1, 2, 3])
+def test_every_frame_k_degrees_back_the_first_k_black_is_k_frames_of_lag(k):
+    judged_ = {n: (None, results(whole=NOTHING)) for n in range(1, k + 1)}
+    # near face-on, a frame or two read a degree nearer
+    judged_.update({n: (None, results(angle=Cause("angle", (-k if n % 9 else -1, n % 2 == 0)))) for n in range(k + 1, 60)})
+    out = across_frames(judged_, WHOLE, ANGLE, 360)
+    assert failing(out, ANGLE) == {n: ("late", None) for n in range(k + 1, 60)}
+    assert says(out[30][1][-1].problem.cause, 30).startswith(
+        "each frame shows the frame before" if k == 1 else f"each frame shows the frame {k} before")
+    assert failing(out, WHOLE) == {n: ("nothing", ANGLE) for n in range(1, k + 1)}
+
+
+@pytest.mark.parametrize("first, frames", [
+    (NOTHING, {20: Cause("angle", (-1, True)), 30: Cause("angle", (-1, True))}),  # lone frames: not a lag
+    (None, {n: Cause("angle", (-1, False)) for n in range(2, 40)}),  # the first drawn at 0 degrees: a degree late
+    (NOTHING, {n: Cause("angle", (-1 if n % 2 else 2, False)) for n in range(2, 40)}),  # both ways: no one lag
+])
+def test_what_is_no_lag(first, frames):
+    judged_ = {n: (None, results(angle=frames[n]) if n in frames else results(**({"whole": first} if n == 1 and first
+                                                                                   else {}))) for n in range(1, 41)}
+    out = across_frames(judged_, WHOLE, ANGLE, 360)
+    assert "late" not in {kind for kind, _ in failing(out, ANGLE).values()}
+
+
+def test_a_lone_frame_a_degree_back_that_misses_nothing_is_the_frame_before_showing_through():
+    judged_ = {n: (None, results()) for n in range(1, 41)}
+    judged_[20] = (None, results(angle=Cause("angle", (-1, True))))
+    judged_[30] = (None, results(angle=Cause("angle", (-1, False))))  # misses its own scene: drawn at 29
+    out = across_frames(judged_, WHOLE, ANGLE, 360)
+    assert failing(out, WHOLE) == {20: ("behind", None)}
+    assert failing(out, ANGLE) == {20: ("angle", WHOLE), 30: ("angle", None)}
+
+
+@pytest.mark.parametrize("kind", ["colours", "one colour", "background"])
+def test_a_cause_of_the_colours_between_two_frames_that_show_it(kind):
+    cause = Cause(kind, ())
+    judged_ = {n: (None, results(whole=cause)) for n in range(1, 41)}
+    for n in range(15, 20):
+        judged_[n] = (None, results(tiled=None))
+    judged_[25] = (None, results(tiled=None, angle=Cause("angle", (1, False))))  # something else wrong too
+    out = across_frames(judged_, WHOLE, ANGLE, 360, {TILED_COLOURS})
+    assert set(failing(out, WHOLE)) == set(range(1, 41)) - {25}
+    assert {n: f for n, (_, f) in failing(out, TILED_COLOURS).items()} == {**{n: WHOLE for n in range(15, 20)}, 25: None}
+
+
+def test_the_picture_that_stopped_changing():
+    judged_ = {n: (None, results() if n < 20 else results(angle=Cause("angle", (20 - n, False)))) for n in range(1, 41)}
+    pictures = {n: bytes([min(n, 19)]) for n in range(1, 41)}  # from frame 20 on, frame 19's picture
+    out = across_frames(judged_, WHOLE, ANGLE, 360, (), pictures)
+    assert failing(out, ANGLE) == {n: ("stopped", None) for n in range(20, 41)}
+    assert says(out[30][1][-1].problem.cause) == "the picture stopped changing: from frame 20 on, every frame shows frame 19's"
