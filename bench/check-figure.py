@@ -8,9 +8,12 @@ CAPTURE, with the project's shaders from DATA and the checker's test
 photograph) on the current DISPLAY, then times each frame's check_frame and
 its floor in interleaved pairs (the order alternating, so that drift hits
 both alike), after one frame has filled what every frame shares; and the
-same frame drawn wrong the ways a machine draws a whole frame wrong, made
-from the captured ones: black (nothing drawn), the frame before in its
-place (a degree late), and gamma-encoded (2.2). Prints the milliseconds a
+same frame drawn wrong the ways a machine draws a whole frame wrong, a kind
+of each family of the checker's model, made from the captured ones: black
+(nothing drawn), the frame before in its place (a degree late), gamma-
+encoded (2.2), mirrored, moved, red and blue exchanged, half the resolution
+(each pixel repeated); each kind over the whole turn, in turn, as a
+machine that draws every frame wrong the same way. Prints the milliseconds a
 frame (medians) and the figure lines: the median of the per-pair ratios,
 lowest and highest; and the worst kind's median over the right frames'."""
 import copy
@@ -25,6 +28,7 @@ import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from check import capture  # noqa: E402
+from check import frame  # noqa: E402
 from check.frame import check_frame  # noqa: E402
 from check.photographs import PHOTOGRAPHS  # noqa: E402
 from check.run import keep_freed_memory  # noqa: E402
@@ -40,13 +44,19 @@ GAMMA = np.round(255 * (np.arange(256) / 255) ** (1 / 2.2)).astype(np.uint8)
 
 
 def drawn_wrong(frames, i):
-    """Frame i of the turn as a machine may draw it wrong: {kind: Frame}."""
+    """Frame i of the turn as a machine may draw it wrong, the whole picture
+    changed a way of each family: {kind: Frame}."""
     f = frames[i]
+    p = f.pixels
+    moved = np.zeros_like(p)
+    moved[12:, :-20] = p[:-12, 20:]
     out = {}
-    for kind, pixels in (("black", np.zeros_like(f.pixels)), ("a degree late", frames[i - 1].pixels),
-                         ("gamma-encoded", GAMMA[f.pixels])):
+    for kind, pixels in (("black", np.zeros_like(p)), ("a degree late", frames[i - 1].pixels),
+                         ("gamma-encoded", GAMMA[p]), ("mirrored", p[:, ::-1]), ("moved", moved),
+                         ("red and blue exchanged", p[..., ::-1]),
+                         ("half the resolution", np.repeat(np.repeat(p[::2, ::2], 2, 0), 2, 1))):
         out[kind] = copy.copy(f)
-        out[kind].pixels = pixels
+        out[kind].pixels = np.ascontiguousarray(pixels)
     return out
 
 
@@ -73,8 +83,6 @@ def main():
         picture = np.zeros_like(first.pixels)
         check_frame(first, Scene(1, photo, PROJECT_TINT, first.w, first.h))
         frames = [capture.Frame(p) for p in paths]
-        for f in drawn_wrong(frames, 1).values():  # what a wrong frame fills once
-            check_frame(f, Scene(f.number, photo, PROJECT_TINT, f.w, f.h))
         checks, floors, wrong = [], [], {}
         for i, path in enumerate(paths):
             for side in ((0, 1) if i % 2 else (1, 0)):
@@ -86,11 +94,14 @@ def main():
                 else:
                     floor(path, picture)
                     floors.append(time.perf_counter() - t)
-            if i:
-                for kind, f in drawn_wrong(frames, i).items():
-                    t = time.perf_counter()
-                    check_frame(f, Scene(f.number, photo, PROJECT_TINT, f.w, f.h))
-                    wrong.setdefault(kind, []).append(time.perf_counter() - t)
+        for kind in drawn_wrong(frames, 1):
+            frame.LATEST.clear()  # each kind judged as the first a process sees, then on
+            frame.SEEN.clear()  # the captured frames' pictures were judged right
+            for i in range(1, len(frames)):
+                f = drawn_wrong(frames, i)[kind]
+                t = time.perf_counter()
+                check_frame(f, Scene(f.number, photo, PROJECT_TINT, f.w, f.h))
+                wrong.setdefault(kind, []).append(time.perf_counter() - t)
     ratios = sorted(c / f for c, f in zip(checks, floors))
     right = statistics.median(checks)
     print(f"check_frame: {right * 1000:.1f} ms a frame at {first.w} x {first.h} "

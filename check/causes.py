@@ -7,8 +7,9 @@ import numpy as np
 from .blame import following
 from .checks import (ANGLE, BOX, CLEAR_CHECK, GRADIENT_OUTLINE, IMAGE_OUTLINE, OUTLINE_CHECKS, TILED_OUTLINE, WHOLE,
                      Problem)
-from .look import ANGLE_READINGS, CLEAR_RESIDUAL, STRAY_PIXELS, TURNING, at_pixels, patch, union_fit
+from .look import ANGLE_READINGS, TURNING, at_pixels, patch, union_fit
 from .model import Cause, angle_scene
+from .tolerances import CLEAR_RESIDUAL, FEW
 from .words import says
 
 
@@ -27,7 +28,7 @@ def behind(look, failing):
     for name in TURNING:
         fit, union = look.fits[name][None], union_fit(look, name, ANGLE_READINGS[name][0])
         if OUTLINE_CHECKS[name] in failing or fit.residual >= CLEAR_RESIDUAL:
-            if union is None or union.stray > STRAY_PIXELS or union.residual >= CLEAR_RESIDUAL:
+            if union is None or union.stray > FEW or union.residual >= CLEAR_RESIDUAL:
                 return None
     others = where_nothing - {TILED_OUTLINE, GRADIENT_OUTLINE}
     if others:

@@ -16,69 +16,19 @@ import numpy as np
 
 from .drawn import Blame
 from .model import Cause
-from .look import (CACHE, CLEAR_RESIDUAL, EMPTY, FOREGROUND, STRAY_PIXELS, TURNING, angle_fits, at_pixels,
-                   centres, channel_max, grid_points, line_coloured, quad_colours, scene_key)
+from .look import (CACHE, EMPTY, TURNING, angle_fits, at_pixels, centres, channel_max, grid_points, line_coloured,
+                   quad_colours, scene_key)
 from .misreadings import ANGLES, COLOURS
 from .results import Check, checks
 from .scene import Colours, quad_key
+from .tolerances import (BLACK, CLEAR_RESIDUAL, COPY_OFF, DEPTH_APART, EDGE_SHOWN, FEW, LEVELS_OFF, LINE_SLACK, MEAN_OFF,
+                         MIN_COPY, MIN_POINTS, MISSES, TIGHT)
 from .words import rgb, says
 
-# Levels a channel may differ from the colour expected: three steps of a
-# 16-bit visual's 5 bits a channel (its rounding and a dither), and the
-# rounding of filtering and of the gradient's interpolation. (Seen on
-# llvmpipe and softpipe, every frame, 24 and 16 bits, 4 samples: at most 12.)
-TOLERANCE = {"tiled quad": 24, "image quad": 24, "gradient quad": 24}
-# A point's colour is asserted where what its footprint allows spans no more
-# than this in any channel; a range wider than that says little of a pixel,
-# and the region means below speak for it.
-TIGHT = 64
-# A quad's colours may be off at this share of its asserted points (dither, a
-# texel at a cell's corner) before its check fails.
-COLOUR_MISSES = 0.1
-# A cell's region is judged by its mean where it holds this many points; the
-# mean may lie this far outside the mean of what its points allow (a 16-bit
-# visual's rounding, half a step, and a texture stored in 5 bits a channel).
-MIN_REGION = 6
-MEAN_TOLERANCE = 12
-# A whole copy of the photograph on the tiled quad (one period of the
-# repeating texture) keeps its mean whatever the filter: the weights of a
-# lookup sum to one and centre on it, and what a copy's edge carries out
-# the next copy's edge carries in. Its mean over at least MIN_COPY points
-# lies within COPY_TOLERANCE of the photograph's own at the same points,
-# taken sharp, or blurred across its rows, its columns or all of it, as a
-# filter that reaches a whole period blurs a copy seen nearly edge-on (the
-# points near the quad's outline are left out, and their colours reach the
-# others through the filter: up to 14 levels seen where a copy holds 48
-# points or more, on every frame of a turn).
-MIN_COPY = 48
-COPY_TOLERANCE = 32
-# Colours are read every COLOUR_GRID pixels inside a quad.
+# Colours are read every COLOUR_GRID pixels inside a quad; where quads
+# overlap, every DEPTH_GRID pixels.
 COLOUR_GRID = 3
-# Where quads overlap, every DEPTH_GRID pixels.
 DEPTH_GRID = 4
-# The depth test is judged on at least this many points, and fails when more
-# than a third of them show what it should hide.
-DEPTH_POINTS = 6
-# Misses of the box's lines and of the clear colour below this many points
-# are a dither's or a line end's.
-FEW_POINTS = 3
-# A box edge is hidden where a quad lies nearer by more than rounding, in
-# window depth (0..1).
-DEPTH_APART = 1e-6
-# Below this the window counts as clear (a 16-bit visual's dither).
-CLEAR = 10
-# An edge is missing when green lies near fewer than half of its points in view.
-EDGE_SHOWN = 0.5
-# A box edge is measured where at least this many of its places across
-# (look.PROFILES) lie clear of the quads.
-MIN_PROFILES = 6
-# A width-1 line covers at most 1 / cos(a) pixels of each column (row) it
-# crosses at an angle a to the columns' axis: one pixel (GL's diamond rule)
-# or a rectangle a pixel wide (multisampled). A line this much wider than
-# that, at the median of its places, is no width-1 line (a 3-pixel line is at
-# least 1.6 wider; a correct one, even read through a gamma-correct resolve,
-# at most 0.5).
-LINE_SLACK = 1.5
 
 
 def around(rows, cols):
@@ -169,10 +119,10 @@ def check_outline(look, name):
     misreading that explains pixels drawn off is the diagnosis's, asked of
     a check at fault on its own."""
     fit = look.fits[name][None]
-    if fit.stray > STRAY_PIXELS:
+    if fit.stray > FEW:
         says, at = geometry(look, name, fit)
         return Problem(says, fit.rows, fit.cols, at,
-                       still=lambda left_out: (~left_out(fit.rows, fit.cols)).sum() > STRAY_PIXELS,
+                       still=lambda left_out: (~left_out(fit.rows, fit.cols)).sum() > FEW,
                        diagnose=lambda: misread_outline(look, name))
     if fit.residual >= CLEAR_RESIDUAL:
         return misread_outline(look, name)
@@ -292,7 +242,7 @@ def misses(got, points, tolerance):
 
 
 def too_many(m):
-    return m.tested > 0 and m.missed > m.tested * COLOUR_MISSES
+    return m.tested > 0 and m.missed > m.tested * MISSES
 
 
 def group_means(index, n, known, *values):
@@ -327,10 +277,10 @@ def cells_off(got, points):
     the mean of what the points may show: (rows, columns of their points,
     words for the first, the place named, how many), or None."""
     known = (points.cells >= 0) & finite_rows(points.want.lo) & finite_rows(points.want.hi)
-    if known.sum() < MIN_REGION:
+    if known.sum() < MIN_POINTS:
         return None
     counts, mean, lo, hi = group_means(points.cells, points.n_cells, known, got, points.want.lo, points.want.hi)
-    found = regions_off(points, points.cells, known, counts, mean, lo, hi, MIN_REGION, MEAN_TOLERANCE)
+    found = regions_off(points, points.cells, known, counts, mean, lo, hi, MIN_POINTS, MEAN_OFF)
     if found is None:
         return None
     off, worst, in_off, member, at = found
@@ -351,7 +301,7 @@ def copies_off(got, points):
     counts, mean, *models = group_means(points.copies, points.n_copies, known, got, points.cell_colour,
                                         *points.blurred)
     lo, hi = np.minimum.reduce(models), np.maximum.reduce(models)
-    found = regions_off(points, points.copies, known, counts, mean, lo, hi, MIN_COPY, COPY_TOLERANCE)
+    found = regions_off(points, points.copies, known, counts, mean, lo, hi, MIN_COPY, COPY_OFF)
     if found is None:
         return None
     off, worst, in_off, member, at = found
@@ -371,13 +321,13 @@ def judge_colours(look, scene, name, rows, cols, got):
             points = image_points(look, rows, cols)
         else:
             points = colour_points(scene, name, rows, cols)
-        return misses(got, points, TOLERANCE[name]), cells_off(got, points), copies_off(got, points)
+        return misses(got, points, LEVELS_OFF), cells_off(got, points), copies_off(got, points)
     none = np.full(len(rows), -1)
     out = []
     for c in scene.blends(q, *centres(scene, rows, cols), (scene.split, 1 - scene.split)):
         points = Points(rows, cols, Colours(c, c, c.sum(axis=-1)), none, c, none)
-        out.append((misses(got, points, TOLERANCE[name]), None, None))
-    return min(out, key=lambda r: r[0].missed - r[0].tested * COLOUR_MISSES)
+        out.append((misses(got, points, LEVELS_OFF), None, None))
+    return min(out, key=lambda r: r[0].missed - r[0].tested * MISSES)
 
 
 def image_points(look, rows, cols):
@@ -488,7 +438,7 @@ def line_cover(pixels, colour):
     k = int(np.argmax(colour))
     c = pixels.astype(np.float32)
     share = c[..., k] / colour[k]
-    ours = (c[..., k] > FOREGROUND) & (np.abs(c - share[..., None] * colour).max(axis=-1) <= c[..., k] / 2)
+    ours = (c[..., k] > LEVELS_OFF) & (np.abs(c - share[..., None] * colour).max(axis=-1) <= c[..., k] / 2)
     return np.where(ours, share, 0)
 
 
@@ -500,7 +450,7 @@ def check_box(look):
     for e in look.box.edges:
         shown = ~look.near_quads[e.rows, e.cols]
         green = near_green(look, e.around[shown])
-        if shown.sum() > FEW_POINTS and green.sum() < shown.sum() * EDGE_SHOWN:
+        if shown.sum() > FEW and green.sum() < shown.sum() * EDGE_SHOWN:
             ends = [rgb(p) for p in e.ends * (1, -1) + (0, look.scene.h)]
             rows, cols = e.rows[shown][~green], e.cols[shown][~green]
             return Problem(f"{e.name} edge missing: no green along it from {ends[0]} to {ends[1]}", rows, cols,
@@ -519,13 +469,13 @@ def check_box(look):
 
 def edge_widths(look):
     """Each box edge measured across where it is clear of the quads at
-    MIN_PROFILES places or more: (its BoxEdge, which of its places, the
+    MIN_POINTS places or more: (its BoxEdge, which of its places, the
     width at each: the share of the box's colour in each pixel summed)."""
     out = []
     for e in look.box.edges:
         if len(e.profiles):
             clear = ~look.near_quads.reshape(-1)[e.profiles].any(axis=1)
-            if clear.sum() >= MIN_PROFILES:
+            if clear.sum() >= MIN_POINTS:
                 out.append((e, clear, line_cover(look.flat_pixels[e.profiles[clear]], look.scene.box_colour).sum(axis=1)))
     return out
 
@@ -537,17 +487,17 @@ def background_misses(look, wrong):
     g = COLOUR_GRID
     pixels = look.pixels[::g, ::g]
     r, c = np.nonzero(look.clear[::g, ::g] & wrong(pixels))
-    if len(r) < FEW_POINTS:
+    if len(r) < FEW:
         return None
     rows, cols = r * g, c * g
     i = len(rows) // 2
     return Problem(f"{len(rows)} points, e.g. ({cols[i]}, {rows[i]}) is {rgb(look.pixels[rows[i], cols[i]])}",
                    rows, cols, (cols[i], rows[i]),
-                   still=lambda left_out: (~left_out(rows, cols)).sum() >= FEW_POINTS)
+                   still=lambda left_out: (~left_out(rows, cols)).sum() >= FEW)
 
 
 def not_black(pixels, box_colour):
-    return (channel_max(pixels) > CLEAR) & ~line_coloured(pixels, box_colour)
+    return (channel_max(pixels) > BLACK) & ~line_coloured(pixels, box_colour)
 
 
 def check_clear(look):
@@ -585,7 +535,7 @@ def check_depth(look):
     want = expected(look.scene, names, r, c)
     quiet = want.certain() & ~line_coloured(want.lo, look.scene.box_colour)  # no colour of the box's own
     shows = quiet & near_green(look, around9)
-    if quiet.sum() >= DEPTH_POINTS and shows.sum() * 3 > quiet.sum():
+    if quiet.sum() >= MIN_POINTS and shows.sum() * 3 > quiet.sum():
         return Problem(f"the box's hidden edges show through the quads in front of them "
                        f"({shows.sum()} of {quiet.sum()} points)", r[shows], c[shows], around(r[shows], c[shows]))
     rows, cols = grid_points(look.scene, DEPTH_GRID)
@@ -596,9 +546,9 @@ def check_depth(look):
         last[at_pixels(p, p.covers, rows, cols)] = i
     keep = (front > 0) & (last != front) & ~look.edges[rows, cols]
     rows, cols, front, last = rows[keep], cols[keep], front[keep], last[keep]
-    if len(rows) < DEPTH_POINTS:
+    if len(rows) < MIN_POINTS:
         return None
-    tolerance = max(TOLERANCE.values())
+    tolerance = LEVELS_OFF
     table = np.array([None] + look.names, object)
     got = look.got(rows, cols)
 

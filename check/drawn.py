@@ -3,14 +3,14 @@
 reach. Checks that name whose pixels they found, and blame, ask it."""
 import numpy as np
 
-from .look import CACHE, FOREGROUND, at_pixels, centres, channel_max
+from .look import CACHE, at_pixels, centres, channel_max
+from .tolerances import CLASS_REACH, LEVELS_OFF
 
-# A pixel is of an object's colours when it lies within this distance (RGB
-# levels) of a blend of them over black, the colours quantised to
-# CLASS_STEP levels a channel; an object may have drawn where its expected
-# outline, grown by this share of its size (and at least BLAME_MARGIN
-# pixels), reaches; the box anywhere.
-CLASS_REACH = 32
+# A pixel is of an object's colours where it lies within CLASS_REACH of a
+# blend of them over black, the colours quantised to CLASS_STEP levels a
+# channel; an object may have drawn where its expected outline, grown by
+# this share of its size (and at least BLAME_MARGIN pixels), reaches; the
+# box anywhere.
 CLASS_STEP = 4
 BLAME_REACH = 0.3
 BLAME_MARGIN = 8
@@ -79,7 +79,7 @@ class Blame:
         colour is looked up in the object's table (ColourClass), so that
         the cost is the pixels', whatever their colours."""
         got = self.look.pixels[rows, cols]
-        test = channel_max(got) > FOREGROUND
+        test = channel_max(got) > LEVELS_OFF
         fits = np.zeros(len(rows), bool)
         if obj not in self.samples:
             colours = tuple(object_colours(self.look.scene, obj))

@@ -18,7 +18,7 @@ from .checks import (ANGLE, BLAME, BOX, CHECKS, CLEAR_CHECK, COLOUR_CHECKS, DEPT
 from .look import TURNING, Look
 from .model import Cause
 from .picture import BACKGROUND, reference_at, segments
-from .tolerances import FEW, MISSES
+from .tolerances import FEW, MISSES, WIDE
 from .words import says
 
 
@@ -133,12 +133,6 @@ def shown_again(frame, scene):
             Result(c, Problem(""), follows=ANGLE) for c in CHECKS]
 
 
-# The box's lines as wide as this many times a width-1 line, in a frame of
-# no steep step, are a picture drawn at another resolution and smoothed (a
-# correct machine's measure at most half a pixel more: tolerances.py).
-WIDE = 1.75
-
-
 def lazily(make, *args):
     """What make(*args) returns, made only once it is first asked for."""
     yield from make(*args)
@@ -219,7 +213,8 @@ def fitting(frame, scene, points, ident, base, causes):
     for cause in causes:
         if cause.kind == "placed" and cause not in LATEST and refined < REFINED:
             cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
-        if cause.kind == "resolution" or fits_better(cause, scene, points, ident, base):
+        if cause.kind == "resolution" and model.shows_resolution(frame, cause) or \
+                cause.kind != "resolution" and fits_better(cause, scene, points, ident, base):
             yield cause
 
 

@@ -19,25 +19,11 @@ import numpy as np
 
 from .misreadings import ANGLES, OUTLINES
 from .scene import Colours, quad_key
-from .tolerances import LINE_REACH
+from .tolerances import (CLEAR_RESIDUAL, COLOUR_STEP, FEW, LEVELS_OFF, LINE_LEVEL, LINE_REACH, NOT_A_SHARE,
+                         RESOLVE_GAMMA)
 
-# A pixel brighter than this in any channel holds something.
-FOREGROUND = 24
-# A channel's share of a colour is read to within a 16-bit visual's step.
-COLOUR_STEP = 8
-# Beyond this many levels in a channel, a pixel is no share of a quad's
-# colour: something else, or a colour the quad cannot show there.
-NOT_A_SHARE = 48
-# The coverage differences a correct frame leaves unexplained stay below
-# this. A misreading is named only when it leaves no more than a correct
-# frame would (no more than STRAY_PIXELS off, and less than this), and less
-# than half of what the scene leaves.
-CLEAR_RESIDUAL = 20
 # The quads that turn with the frame's angle.
 TURNING = ("tiled quad", "gradient quad")
-# Ways a driver resolves samples into a pixel: weights and a curve (1 / 2.2:
-# the mean of their light, gamma-correct).
-GAMMA = 1 / 2.2
 # Outlines and colours are judged where nothing else comes this near (the
 # box's lines, other quads, other outlines), in pixels.
 APART = 2
@@ -45,9 +31,6 @@ APART = 2
 # what is computed of it this far.
 REGION = APART + 1
 MARGIN = APART + 6
-# The box's colour as a line pixel may hold it: a third of it at least (a
-# multisampled or antialiased line), and little else.
-LINE_GREEN = 80
 # Points along each box edge where its green is looked for.
 EDGE_POINTS = 24
 # A box edge is measured across at this many places along it, each this many
@@ -57,9 +40,6 @@ PROFILES = 40
 PROFILE_REACH = 4
 PROFILE_CLEAR = 6
 EMPTY = np.zeros(0, int)
-# A pixel off by more than half a share, beyond a pixel from the outline,
-# is off the outline; more than this many of them fail the check.
-STRAY_PIXELS = 3
 # Of the dark pixels inside a quad, away from its outline, this many at
 # most are weighed (a sample stands for the rest).
 DARK_MOST = 512
@@ -95,13 +75,13 @@ def centres(scene, rows, cols):
 
 
 def line_coloured(c, colour):
-    """Pixels (..., 3) that hold at least a third of a line's colour (LINE_GREEN
+    """Pixels (..., 3) that hold at least a third of a line's colour (LINE_LEVEL
     of 255 in its brightest channel), and little else: each other channel
     within half that channel of the same share of the colour."""
     colour = np.asarray(colour, np.float32)
     k = int(np.argmax(colour))
     share = c[..., k] / colour[k]
-    ok = c[..., k] >= LINE_GREEN * colour[k] / 255
+    ok = c[..., k] >= LINE_LEVEL * colour[k] / 255
     for j in range(3):
         if j != k:
             ok = ok & (np.abs(c[..., j] - share * colour[j]) <= c[..., k] / 2)
@@ -294,7 +274,7 @@ class Look:
         self.cause, self.cmap = None, None
         self.pixels = frame.pixels
         self.flat_pixels = frame.pixels.reshape(-1, 3)
-        self.lit = channel_max(frame.pixels) > FOREGROUND
+        self.lit = channel_max(frame.pixels) > LEVELS_OFF
         shape = (scene.h, scene.w)
         self.names = list(scene.quads)
         self.patches = {n: patch(scene, q) for n, q in scene.quads.items()}
@@ -449,7 +429,7 @@ class Look:
 
     def fits_of(self, cases, keep=True):
         n = len(self.frame.positions)
-        options = [([1 / n] * n, 1), ([1 / n] * n, GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
+        options = [([1 / n] * n, 1), ([1 / n] * n, RESOLVE_GAMMA)] + [(list(np.eye(n)[k]), 1) for k in range(n)]
         if n > 1:  # the resolve that explains the most quads, then the most of them
             def unexplained(o):
                 left = [min((outside(c, o) * c.weight).sum() for c in by_reading.values())
@@ -488,7 +468,7 @@ def explains_strays(scene, name, fit, misreading):
     (within a pixel) at least half of the pixels drawn outside the scene's,
     and outside it half of those missing inside. With too few strays to go
     by, it may."""
-    if fit.stray <= STRAY_PIXELS or fit.rows is None or not len(fit.rows):
+    if fit.stray <= FEW or fit.rows is None or not len(fit.rows):
         return True
     x, y = centres(scene, fit.rows, fit.cols)
     d = misreading.scene(scene).inside(misreading.scene(scene).quads[name], x, y)
@@ -510,7 +490,7 @@ def better_reading(fits, readings):
         return None
     best = min(readings, key=lambda how: fits[how].residual)
     f = fits[best]
-    if f.stray <= STRAY_PIXELS and f.residual < CLEAR_RESIDUAL and f.residual * 2 < fits[None].residual:
+    if f.stray <= FEW and f.residual < CLEAR_RESIDUAL and f.residual * 2 < fits[None].residual:
         return best
     return None
 
@@ -642,9 +622,9 @@ def coverage(got, colours, lit):
 
     def share(step):
         with np.errstate(divide="ignore", invalid="ignore"):
-            least = channel_max(np.where(hi > FOREGROUND, (got - step) / hi, 0))
-            most = np.minimum(-channel_max(-np.where(lo > FOREGROUND, (got + step) / lo, np.inf)),
-                              np.where(dim > FOREGROUND, (got + step).sum(axis=-1) / dim, np.inf))
+            least = channel_max(np.where(hi > LEVELS_OFF, (got - step) / hi, 0))
+            most = np.minimum(-channel_max(-np.where(lo > LEVELS_OFF, (got + step) / lo, np.inf)),
+                              np.where(dim > LEVELS_OFF, (got + step).sum(axis=-1) / dim, np.inf))
         return np.clip(least, 0, 1), np.clip(most, 0, 1)
     least, most = share(COLOUR_STEP)
     loose_least, loose_most = share(NOT_A_SHARE)

@@ -21,8 +21,7 @@ import numpy as np
 
 from .picture import BACKGROUND, BOX, Reference, reference_at
 from .scene import PLAIN_TINT
-from .tolerances import (BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MIN_POINTS, MISSES, MOVES, PIXEL_REACH,
-                         ROUND)
+from .tolerances import BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MIN_POINTS, MISSES, MOVES, ROUND
 from .words import ORIENTATIONS
 
 
@@ -551,6 +550,10 @@ COLOURS = ("colours", "background", "one colour")
 
 # Resolutions a picture may be drawn at, as a share of the window's size.
 FACTORS = (2, 3, 4)
+# A picture shown with each pixel repeated has all its blocks of one colour
+# (but for a rounding), where a picture drawn at its size and smoothed has
+# its ramps in more than a thousandth of them.
+REPEATED = 0.999
 
 
 def resolution(frame):
@@ -568,9 +571,9 @@ def resolution(frame):
         for rows in (blocks[::8], blocks):
             rows = rows.astype(np.int16)
             uniform = (np.abs(rows - rows[:, :1, :, :1]).max(axis=(1, 3, 4)) <= ROUND).mean()
-            if uniform < 1 - MISSES / 10:
+            if uniform < REPEATED:
                 break
-        if uniform >= 1 - MISSES / 10:
+        if uniform >= REPEATED:
             blocks = rows
             lit = (blocks[:, 0, :, 0].max(axis=2) > LEVELS_OFF).mean()
             if 0 < lit < 1:
@@ -592,6 +595,14 @@ def smoothed(frame, widths):
         return []
     factors = sorted(FACTORS, key=lambda f: abs(f - widths) if widths else 0)
     return [Cause("resolution", (f, 1, w // f, h // f)) for f in factors if w // f >= 32 and h // f >= 32]
+
+
+def shows_resolution(frame, cause):
+    """Whether the frame bears the mark of a cause of kind "resolution": its
+    pixels repeated so, or smoothed."""
+    f, smooth = cause.values[:2]
+    return Cause("resolution", (f, 0, frame.w // f, frame.h // f)) == resolution(frame) if not smooth \
+        else bool(smoothed(frame, None))
 
 
 def resized(cause, frame):

@@ -14,7 +14,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .tolerances import PIXEL_REACH, SNAP
+from .tolerances import LOD_BIAS, PIXEL_REACH, SNAP, TAP_SLACK
 
 RED, GREEN, BLUE, YELLOW, WHITE = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0), (255, 255, 255)
 PROJECT_TINT, PLAIN_TINT = (1.0, 0.5, 0.2), (1.0, 1.0, 1.0)
@@ -79,14 +79,6 @@ PROJECTION = perspective(45, 1.333, 1, 1000)
 CAMERA = look_at((0, 0, 600), (0, 0, 0), (0, 1, 0))
 
 # ------------------------------------------------------- texture lookups
-
-# A driver may add a bias to the level of detail (a control panel's
-# "texture quality"); the tests force +1, and up to this much is accepted.
-LOD_BIAS = 1
-# A texel boundary that a lookup's coordinate lies this close to (in texels
-# of its level) may fall either way in a driver's arithmetic.
-TAP_SLACK = 1 / 64
-
 
 def glu_size(n):
     """The power of two that gluBuild2DMipmaps scales a side of n to: the

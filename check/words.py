@@ -3,7 +3,11 @@ value (model.Cause: a kind and its parameters). No other module makes a
 cause's words, and none reads them back."""
 import numpy as np
 
-from .scene import GRADIENT_COLOURS
+from .tolerances import COLOUR_STEP, LEVELS_OFF, MEAN_OFF, MOVES
+
+# The levels away from black and white, where a curve that keeps both ends
+# shows its shape.
+MID = slice(33, 223)
 
 
 def rgb(c):
@@ -54,7 +58,7 @@ def colour_words(matrix, offset, curves, examples):
     one_each = (np.count_nonzero(m, axis=1) == 1).all() and sorted(np.argmax(np.abs(m), axis=1)) == [0, 1, 2]
     signs = np.sign(m.sum(axis=1)) * np.where(rising, 1, -1)
     src = np.argmax(np.abs(m), axis=1)
-    curved = any(np.abs(curves[c] - np.arange(256)).max() > 8 for c in range(3) if rising[c])
+    curved = any(np.abs(curves[c] - np.arange(256)).max() > COLOUR_STEP for c in range(3) if rising[c])
     if one_each and np.allclose(np.abs(m.sum(axis=1)), 1) and not curved:
         moved = [c for c in range(3) if src[c] != c]
         how = "" if not moved else f" with its {names[moved[0]]} and {names[moved[1]]} exchanged" if len(moved) == 2 \
@@ -70,11 +74,11 @@ def colour_words(matrix, offset, curves, examples):
     levels = np.arange(256)
     shown = np.array([curves[c][np.clip(np.round(levels * m[c].sum() + offset[c]), 0, 255).astype(int)]
                       for c in range(3)])  # what each grey level shows
-    ends_kept = all(abs(shown[c][0]) <= 24 and abs(shown[c][-1] - 255) <= 24 for c in range(3))
-    change = np.concatenate([shown[c][33:223] - np.arange(33, 223) for c in range(3)])
-    if (change > -12).all() and change.max() > 40:
+    ends_kept = all(abs(shown[c][0]) <= LEVELS_OFF and abs(shown[c][-1] - 255) <= LEVELS_OFF for c in range(3))
+    change = np.concatenate([shown[c][MID] - np.arange(256)[MID] for c in range(3)])
+    if (change > -MEAN_OFF).all() and change.max() > MOVES:
         how = "but black and white brighter" if ends_kept else "brighter"
-    elif (change < 12).all() and change.min() < -40:
+    elif (change < MEAN_OFF).all() and change.min() < -MOVES:
         how = "but black and white darker" if ends_kept else "darker"
     else:
         how = "off the same way"
@@ -82,14 +86,14 @@ def colour_words(matrix, offset, curves, examples):
 
 
 def gamma_words(curves):
-    """Which gamma curve the curves follow, where one does within 12 levels."""
-    a = np.arange(33, 223) / 255
-    s = np.asarray(curves, float)[:, 33:223] / 255
+    """Which gamma curve the curves follow, where one does within MEAN_OFF."""
+    a = np.arange(256)[MID] / 255
+    s = np.asarray(curves, float)[:, MID] / 255
     usable = (s > 0) & (s < 1)
-    if not usable.all() or abs(curves[0][-1] - 255) > 24:
+    if not usable.all() or abs(curves[0][-1] - 255) > LEVELS_OFF:
         return ""
     p = float(np.median(np.log(s) / np.log(a)))
-    if np.abs(255 * a ** p - 255 * s).max() > 12 or abs(p - 1) <= 0.1:
+    if np.abs(255 * a ** p - 255 * s).max() > MEAN_OFF or abs(p - 1) <= 0.1:
         return ""
     return f", as encoding with a gamma of {1 / p:.1f} would" if p < 1 else f", as decoding with a gamma of {p:.1f} would"
 
@@ -188,4 +192,3 @@ def misread(kind, values):
     raise ValueError(f"no words for a misreading of kind {kind!r}")
 
 
-GRADIENT_NAMES = dict(zip(GRADIENT_COLOURS, ("red", "green", "blue", "yellow")))

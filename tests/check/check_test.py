@@ -21,7 +21,8 @@ must show what its lines say, and its JUnit and JSON what its lines say.
       itself nothing (status 0)
   check_test.py whole FAULT OUTPUT [SECONDS CORRECT_SECONDS]
       the run that printed OUTPUT had a fault of the whole frame (FAULT:
-      black, lag or no-clear): one line names it with its frames, every
+      black, lag or no-clear; or PICTURE=mirror or late:2, the picture
+      changed after it was drawn): one line names it with its frames, every
       other failing line follows from it, and GL's strings are printed; the
       run's time is said beside a correct run's
   check_test.py report DIR OUTPUT [--browser]
@@ -141,6 +142,22 @@ FAULTS = (
     ("gamma", "quadrants", 30, WHOLE, "brighter, as encoding with a gamma of 2.2 would", (WHOLE,), ()),
     ("gamma", "quadrants", 90, WHOLE, "brighter, as encoding with a gamma of 2.2 would", (WHOLE,), ()),
     ("no-colour", "quadrants", 30, WHOLE, "every object drawn in (255, 255, 255)", (WHOLE,), ()),
+    # The whole picture changed after it was drawn (PICTURE=, a kind of each
+    # family with its parameters): named by the change, with them.
+    ("PICTURE=mirror", "quadrants", 30, WHOLE, "the whole picture mirrored left to right", (WHOLE,), ()),
+    ("PICTURE=turn:90", "quadrants", 40, WHOLE, "turned a quarter turn counter-clockwise", (WHOLE,), ()),
+    ("PICTURE=move:-20,12", "quadrants", 30, WHOLE, "moved 20 pixels left and 12 down", (WHOLE,), ()),
+    ("PICTURE=scale:0.8", "quadrants", 30, WHOLE, "scaled by 0.8", (WHOLE,), ()),
+    ("PICTURE=resolution:2", "quadrants", 30, WHOLE, "drawn at half the window's size (", (WHOLE,), ()),
+    ("PICTURE=resolution:3,1", "quadrants", 30, WHOLE, "drawn at a third of the window's size (", (WHOLE,), ()),
+    ("PICTURE=channels:bgr", "quadrants", 30, WHOLE, "red and blue exchanged", (WHOLE,), ()),
+    ("PICTURE=grey", "quadrants", 30, WHOLE, "every colour shown in grey", (WHOLE,), ()),
+    ("PICTURE=levels:40,200", "quadrants", 30, WHOLE, "(0, 0, 255) shows as (40, 40, 200)", (WHOLE,), ()),
+    ("PICTURE=background:0,0,120", "quadrants", 30, WHOLE, "the background shows (0, 0, 120)", (WHOLE,), ()),
+    ("PICTURE=corner:2", "quadrants", 30, WHOLE, "every quad drawn as one triangle, without its corner 3", (WHOLE,),
+     ()),
+    ("PICTURE=late:3", "quadrants", 50, "scene: frame N drawn at N degrees, the first at 1", "drawn at 47 degrees",
+     (ANGLE,), ()),
 )
 
 
@@ -192,7 +209,8 @@ def faults(kept):
         for fault, kind, n, check, words, objects, unsaid in FAULTS:
             d = run.folder(f"{fault}-{n}", run.data)
             photo = run.photograph(d, kind)
-            status, output, _, _ = run.start(d, {"FAULT": fault}, preload=os.environ["INTERPOSE"], frames=[n], end=n)
+            env = dict([fault.split("=", 1)]) if "=" in fault else {"FAULT": fault}
+            status, output, _, _ = run.start(d, env, preload=os.environ["INTERPOSE"], frames=[n], end=n)
             shots = run.frames(d, [f"frame-{n}.ppm"])
             if status != 0 or not shots:
                 print(f"FAIL {fault}: the demo did not run: {demo_failed(output, status)}")
@@ -266,6 +284,10 @@ WHOLE_RUNS = {
             "each frame shows the frame before: frame N drawn at N − 1 degrees, frame 1 nothing"),
     "no-clear": ("FAIL scene: the whole frame (project shaders): frames 20, 30, ",
                  "the frame before shows through where nothing is drawn over it: the colour clear was skipped"),
+    "PICTURE=mirror": ("FAIL scene: the whole frame (project shaders): frames 1-360: ",
+                       "the whole picture mirrored left to right in the window"),
+    "PICTURE=late:2": ("FAIL scene: frame N drawn at N degrees, the first at 1 (project shaders): frames 3",
+                       "each frame shows the frame 2 before: frame N drawn at N − 2 degrees, frames 1-2 nothing"),
 }
 
 

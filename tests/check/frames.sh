@@ -96,11 +96,15 @@ if [ "$SANITIZED" != ON ]; then
 
   # Faults of the whole frame, as a broken driver or compositor makes them:
   # each named once with its frames, everything else following.
-  for fault in black lag no-clear; do
-    fails_with 1 "$fault" LD_PRELOAD="$INTERPOSE" FAULT=$fault
-    $python "$(dirname "$0")/check_test.py" whole "$fault" "$work/$fault.out" \
+  # Two changes of the whole picture made after it is drawn, of kinds that
+  # the fault table tries at a frame: the whole turn names each once.
+  for fault in black lag no-clear PICTURE=mirror PICTURE=late:2; do
+    name=$(echo "$fault" | tr '=:' '--')
+    case $fault in *=*) set -- "$fault" ;; *) set -- "FAULT=$fault" ;; esac
+    fails_with 1 "$name" LD_PRELOAD="$INTERPOSE" "$@"
+    $python "$(dirname "$0")/check_test.py" whole "$fault" "$work/$name.out" \
       $([ "$fault" = black ] && echo "$(cat "$work/black.seconds") $(cat "$work/llvmpipe.seconds")") \
-      >"$work/stdout" 2>&1 || { cat "$work/stdout" "$work/$fault.out"; fail "the whole frame: $fault"; }
+      >"$work/stdout" 2>&1 || { cat "$work/stdout" "$work/$name.out"; fail "the whole frame: $fault"; }
     tail -n 1 "$work/stdout"
   done
 
