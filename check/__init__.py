@@ -26,8 +26,6 @@
   export.py       the result as JUnit XML and as JSON, and that JSON read back
   compare.py      two runs' JSON compared: regressions, fixes, ...
                   (python3 -m check.compare A.json B.json)
-  explain.py      the page on how the picture is made: frame 30 through the
-                  pipeline, from the model and the real demo (python3 -m check.explain)
   frame-capture.c the capture library (LD_PRELOAD), built as frame_capture
   plain/          the plainest shaders: the vertex colour; the texel
 """
