@@ -21,6 +21,9 @@
 #                  gluProject's; the fragments of each quad that pass the
 #                  depth test (an occlusion query) against the model's; the
 #                  depth buffer at each quad against the model's depth.
+#   page.sh help   scripts/page --help prints its usage and installs, builds
+#                  and starts nothing; an unknown option is refused (status
+#                  2) before anything is done.
 . "$(dirname "$0")/../harness.sh"
 # The sanitizer build's capture and readback libraries are preloaded ahead of
 # the sanitizer's runtime, which the demo links.
@@ -87,7 +90,21 @@ gl)
   $python "$(dirname "$0")/gl_test.py" "$work/state.txt" "$work/depth" "$SOURCE/docs/$name" "$DATA/pacific.jpg" ||
     fail "the page against GL"
   ;;
+help)
+  # Run from a copy of the scripts alone: with --help, or refusing an
+  # option, it must neither install, nor build, nor make any file.
+  mkdir -p "$work/tree"
+  cp -R "$SOURCE/scripts" "$work/tree/"
+  (cd "$work/tree" && scripts/page --help) >"$work/stdout" 2>&1 || fail "scripts/page --help"
+  head -n 1 "$work/stdout" | grep -q '^usage: scripts/page' || fail "scripts/page --help: $(head -n 1 "$work/stdout")"
+  grep -q -- '--out DIR' "$work/stdout" || fail "scripts/page --help names no --out"
+  status=0
+  (cd "$work/tree" && scripts/page --no-such-option) >"$work/stdout" 2>&1 || status=$?
+  [ "$status" -eq 2 ] && grep -q "usage" "$work/stdout" || fail "scripts/page --no-such-option: status $status"
+  [ "$(ls -A "$work/tree")" = scripts ] || fail "scripts/page --help or a refused option made $(ls -A "$work/tree")"
+  echo "ok help: usage printed, an unknown option refused, nothing made"
+  ;;
 *)
-  fail "usage: page.sh page|gl"
+  fail "usage: page.sh page|gl|help"
   ;;
 esac
