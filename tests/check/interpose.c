@@ -1,7 +1,8 @@
 /* interpose.c - an LD_PRELOAD library that changes, under the real demo, what
  * the checker's tests need changed: settings a user may force in a driver's
  * control panel (a correct machine, which the checker must pass), and faults
- * (a wrong program, which it must fail and name).
+ * (a wrong program, which it must fail and name); and the changes of the
+ * page on how the picture is made (TRY, below).
  *
  *   FORCE_SAMPLES=N    antialiasing "override application setting: Nx": GLUT
  *                      is asked for N samples a pixel, whatever the program
@@ -62,6 +63,14 @@
  *         frame shows the one K before; the first K black), frozen:F (from
  *         frame F on, frame F's picture), corner:K (each quad drawn without
  *         its corner K, 0..3: a triangle of the three others).
+ *   TRY=...            a line of src/demo.cpp changed as a learner would change
+ *                      it, for the "Try it" of the page on how the picture is
+ *                      made (page/); any of them, comma-separated:
+ *         near-500     gluPerspective's near plane 500 units from the eye, not 1;
+ *         nearest      the texture minified GL_NEAREST, not GL_LINEAR_MIPMAP_LINEAR;
+ *         unflipped    the photograph uploaded as the file holds it, top row
+ *                      first, not flipped;
+ *         replace      the texture environment GL_REPLACE, not GL_MODULATE.
  * Frames are counted by glClear, which the demo calls once at the start of
  * each; a frame's own faults are made at its first glFlush, the demo's own
  * (freeglut's glutSwapBuffers calls glFlush again, after the frame has been
@@ -415,11 +424,29 @@ void glTexParameteri(GLenum target, GLenum name, GLint value) {
     value = GL_CLAMP_TO_EDGE;
   if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "bilinear"))
     value = GL_LINEAR_MIPMAP_NEAREST;
+  if (name == GL_TEXTURE_MIN_FILTER && setting("TRY", "nearest"))
+    value = GL_NEAREST;
   real_glTexParameteri(target, name, value);
   if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "anisotropic"))
     real_glTexParameterf(target, GL_TEXTURE_MAX_ANISOTROPY_EXT, 16);
   if (name == GL_TEXTURE_MIN_FILTER && setting("FORCE_TEXTURE", "lod-bias"))
     real_glTexParameterf(target, GL_TEXTURE_LOD_BIAS, 1);
+}
+
+void glTexEnvf(GLenum target, GLenum name, GLfloat value) {
+  static void (*real_glTexEnvf)(GLenum, GLenum, GLfloat);
+  REAL(glTexEnvf);
+  if (name == GL_TEXTURE_ENV_MODE && setting("TRY", "replace"))
+    value = GL_REPLACE;
+  real_glTexEnvf(target, name, value);
+}
+
+void gluPerspective(GLdouble fovy, GLdouble aspect, GLdouble near, GLdouble far) {
+  static void (*real_gluPerspective)(GLdouble, GLdouble, GLdouble, GLdouble);
+  REAL(gluPerspective);
+  if (setting("TRY", "near-500"))
+    near = 500;
+  real_gluPerspective(fovy, aspect, near, far);
 }
 
 void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z) {
@@ -508,6 +535,19 @@ GLint gluBuild2DMipmaps(GLenum target, GLint internal, GLsizei width, GLsizei he
   }
   if (format == GL_LUMINANCE && setting("FAULT", "grey-as-rgb"))
     return real_gluBuild2DMipmaps(target, internal, width, height / 3, GL_RGB, type, data);
+  if (setting("TRY", "unflipped") && type == GL_UNSIGNED_BYTE) {
+    /* The demo flipped the rows, bottom first, as GL takes them: flipped
+     * back, GL gets them as the file holds them. Rows are tightly packed
+     * (the demo's GL_UNPACK_ALIGNMENT is 1). */
+    const size_t row = (size_t)width * (format == GL_LUMINANCE ? 1 : format == GL_LUMINANCE_ALPHA ? 2 : 3);
+    unsigned char* rows = malloc(row * (size_t)height);
+    for (GLsizei r = 0; rows && r < height; ++r)
+      memcpy(rows + (size_t)r * row, (const unsigned char*)data + (size_t)(height - 1 - r) * row, row);
+    const GLint status =
+        real_gluBuild2DMipmaps(target, internal, width, height, format, type, rows ? rows : data);
+    free(rows);
+    return status;
+  }
   if (format == GL_RGB && setting("FAULT", "inverted")) {
     const size_t n = (size_t)width * height * 3;
     unsigned char* inverted = malloc(n);
