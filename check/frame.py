@@ -90,14 +90,19 @@ def check_frame(frame, scene):
             return found
         FAILED[0] += bool(shown)
         look = Look(frame, scene)
+        widths = [np.median(w) / e.allowed for e, _, w in edge_widths(look)]
+        wide = np.median(widths) if widths else None
+        if wide and wide >= WIDE and shown != "picture":  # lines wider than GL's: a smoothed picture
+            found = cause_of(frame, scene, points, ident, base, [model.resized(c, frame) for c in LATEST
+                                                                  if c.kind == "resolution" and c.values[1]])
+            if found:
+                return found
     except Exception as e:  # noqa: BLE001 - reported as the checks' own error
         return [Result(c, None, f"{type(e).__name__}: {e}") for c in CHECKS]
     results = [judged(c, look) for c in CHECKS]
     try:
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
-        widths = [np.median(w) / e.allowed for e, _, w in edge_widths(look)]
-        wide = np.median(widths) if widths else None
         if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":
             subtle = itertools.chain(model.smoothed(frame, wide), lazily(placed_nearby, scene, frame))
             found = cause_of(frame, scene, points, ident, base, subtle, results)
@@ -177,9 +182,10 @@ def cause_of(frame, scene, points, ident, base, causes, results=None):
                                                                    {c: WHOLE for c in CHECKS[1:]})
         look = Look(*under)
         got = blame(look, [judged(c, look) for c in CHECKS[1:]])
-        # What is thinner than a pixel may be lost by it: the box's lines,
+        # What is thinner than a pixel may be lost by it: the box's lines and
+        # a quad's colours at a few points where the picture is resampled,
         # the quads' slivers where colours are squeezed towards black.
-        lost = ({BOX} | (set(OUTLINE_CHECKS.values()) if cause.kind == "colours" else set())) \
+        lost = ({BOX} | set((OUTLINE_CHECKS if cause.kind == "colours" else COLOUR_CHECKS).values())) \
             if model.loses(cause) else set()
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
         if len({r.check.object or "scene" for r in failing}) > 1 or any(r.error for r in got):

@@ -385,10 +385,13 @@ class Look:
             # explains both turning quads at once, then further; their
             # other misreadings only where no angle does. A degree back is
             # kept (the frame before showing through is told by it).
-            for far in sorted({abs(off) for off in ANGLES}):
-                offsets = [off for off, ms in ANGLES.items() if abs(off) == far or off == -1
+            # The angle this process found last first: a machine a frame or
+            # two late is so at every frame.
+            for far in [None] * bool(LATEST_ANGLE[0]) + sorted({abs(off) for off in ANGLES}):
+                offsets = [off for off, ms in ANGLES.items() if (off == LATEST_ANGLE[0] if far is None else
+                                                                  abs(off) == far) or off == -1
                            if all(explains_strays(self.scene, n, fits[n][None], m) for n, m in zip(TURNING, ms))]
-                if not any(abs(off) == far for off in offsets):
+                if not any(off == LATEST_ANGLE[0] if far is None else abs(off) == far for off in offsets):
                     continue
                 cases.update({name: self.outline_cases(name, tuple(ANGLES[off][k] for off in offsets))
                               for k, name in enumerate(TURNING)})
@@ -406,6 +409,7 @@ class Look:
                         break
                     cases, fits, off = further, self.fits_of(further), off + np.sign(off)
                 if off:
+                    LATEST_ANGLE[0] = off
                     return fits
         return fits
 
@@ -507,6 +511,10 @@ def angle_fits(fits):
     summed = {how: Fit(sum(f.stray for f in fs), sum(f.residual for f in fs), *([None] * 6))
               for how, fs in both.items()}
     return better_reading(summed, tuple(off for off in ANGLES if off in both))
+
+
+# The angle off this process found last (a cause of the whole frame's time).
+LATEST_ANGLE = [None]
 
 
 def angle_residual(fits, off):

@@ -484,15 +484,10 @@ def reframed(frame, pixels):
 def unbackground(pixels, scene, colour):
     """The pixels with the background's colour put back to black where no
     quad covers them (a quad may show that colour)."""
-    h, w = pixels.shape[:2]
-    near = (np.abs(pixels.astype(np.int16) - np.array(colour)).max(axis=2) <= LEVELS_OFF)
-    rows, cols = np.nonzero(near)
-    x, y = cols + 0.5, h - rows - 0.5
-    covered = np.zeros(len(rows), bool)
-    for quad in scene.quads.values():
-        covered |= scene.inside(quad, x, y) >= 0
+    from .look import paste, patch
+    covered = paste(pixels.shape[:2], [patch(scene, q) for q in scene.quads.values()], "covers")
     out = pixels.copy()
-    out[rows[~covered], cols[~covered]] = 0
+    out[(np.abs(pixels.astype(np.int16) - np.array(colour)).max(axis=2) <= LEVELS_OFF) & ~covered] = 0
     return out
 
 
