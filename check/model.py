@@ -1,18 +1,13 @@
-"""One model of what can happen to a picture. A fault of the whole frame is
-the scene under one change of the picture, and it is named by what the
-change is, with its parameters (Cause): where the pixels went (turned,
-mirrored, scaled, moved: a window map; drawn at another resolution), what
-the colours became (a mix of the channels and a curve each; the background
-replaced), which frame is shown (the frame's angle; nothing), or what every
-primitive lost (a corner of each quad; the colours given).
-
-A change is fitted against the picture the scene must give (picture.py) on
-a reduced copy of the frame (points every GRID pixels), each family from
-what the frame shows, bounded in cost; the frame is then judged under the
-best of them by the checks themselves (judging): a cause is named only
-where, judged so, the frame is explained as well as a correct frame is
-(frame.py). Pure functions on arrays: pixels are (rows, columns, 3) levels
-0..255, points (n, 3)."""
+"""One model of what can happen to a picture: a fault of the whole frame is
+the scene under one change of the picture, a Cause (its kind and
+parameters): where the pixels went (turned, mirrored, scaled, moved: a
+window map; another resolution), what the colours became (a mix of the
+channels and a curve each; the background), which frame is shown, or what
+every primitive lost (a corner of each quad; the colours given). Each is
+fitted against the scene's picture (picture.py) on a reduced copy of the
+frame, then judged by the checks themselves under it (judging; frame.py
+names one only where the frame is then explained as a correct one is).
+Pixels are (rows, columns, 3) levels 0..255, points (n, 3)."""
 import copy
 import hashlib
 from typing import NamedTuple
@@ -26,24 +21,21 @@ from .words import ORIENTATIONS
 
 
 class Cause(NamedTuple):
-    """A cause: its kind and its parameters, made once and carried as such
-    to every view; words.says makes its words."""
+    """A cause as every view carries it; words.says makes its words."""
     kind: str
     values: tuple = ()
 
 
 # ------------------------------------------------------ the reduced copy
 
-# The frame is fitted at points every GRID pixels, the middle of each block.
+# The frame is fitted at points every GRID pixels (of 640 x 480), on the
+# background and the quads (the box's lines are too thin for it).
 GRID = 8
-# The objects a reduced copy is judged on: the background and the quads
-# (the box's lines are too thin for it; the checks judge them).
 JUDGED = (BACKGROUND, 1, 2, 3)
 
 
 class Points(NamedTuple):
-    """Points of a frame: their pixels (rows, columns), window x, y, and the
-    colours shown there (n, 3) float."""
+    """Points of a frame: pixels, window x, y and colours (n, 3) float."""
     rows: np.ndarray
     cols: np.ndarray
     x: np.ndarray
@@ -52,9 +44,7 @@ class Points(NamedTuple):
 
 
 def grid(pixels, step=None):
-    """The reduced copy of a frame: Points every `step` pixels (by default
-    GRID in a frame of 640 x 480, as many points in a frame of another
-    size)."""
+    """The reduced copy of a frame: Points every `step` pixels."""
     h, w = pixels.shape[:2]
     step = step or max(2, round(GRID * min(w / 640, h / 480)))
     rows, cols = (g.ravel() for g in np.mgrid[step // 2:h:step, step // 2:w:step])
@@ -62,15 +52,14 @@ def grid(pixels, step=None):
 
 
 class Fit(NamedTuple):
-    """How points fit a picture: per object of JUDGED, how many points were
-    judged and how many lie off; and which points lie off."""
+    """How points fit a picture: per object of JUDGED, the points judged and
+    off; and which points lie off."""
     judged: np.ndarray
     off: np.ndarray
     where: np.ndarray
 
     def explains(self, share=MISSES):
-        """Every object holds no more than `share` of its points off (and a
-        few, a dither's)."""
+        """No object has more than `share` of its points off, and a few."""
         return bool((self.off <= share * self.judged + FEW).all())
 
     @property
@@ -80,10 +69,9 @@ class Fit(NamedTuple):
 
 def shows_change(base, share):
     """What the reduced copy shows of a change of the whole picture: None;
-    "colours", where objects hold more than `share` of their points off; or
-    "picture", where two objects or more do, among them the background or
-    the image quad, which never move (the turning quads alone off are the
-    frame's angle, or their colours)."""
+    "colours", objects with more than `share` of their points off; or
+    "picture", two or more, among them the background or the image quad,
+    which never move (the turning quads alone are the angle's)."""
     off = base.off > share * base.judged + FEW
     if not off.any():
         return None
@@ -91,9 +79,8 @@ def shows_change(base, share):
 
 
 def fit(reference, got):
-    """How colours `got` (n, 3) fit a Reference at the same points: off
-    where a channel lies more than LEVELS_OFF outside what GL may show,
-    away from every edge."""
+    """How colours `got` (n, 3) fit a Reference: off where a channel lies
+    more than LEVELS_OFF outside what GL may show, away from every edge."""
     with np.errstate(invalid="ignore"):
         outside = np.maximum(reference.lo - LEVELS_OFF - got, got - reference.hi - LEVELS_OFF).max(axis=1) > 0
     judged = ~reference.edge & np.isin(reference.objects, JUDGED)
@@ -111,8 +98,8 @@ def orientation(q):
 
 
 def placed_view(scene, q, sx, sy, dx, dy):
-    """The window map of the scene's picture turned and mirrored (q), scaled
-    (sx, sy) about the frame's centre and moved (dx right, dy down)."""
+    """The window map of the picture turned and mirrored (q), scaled about
+    the frame's centre and moved (dx right, dy down)."""
     a = np.diag([sx, sy]) @ orientation(q)
     centre = np.array([scene.w / 2, scene.h / 2])
     view = np.asarray(scene.view, float)
@@ -120,17 +107,15 @@ def placed_view(scene, q, sx, sy, dx, dy):
 
 
 def resampled(sx, sy):
-    """How much further from an outline coverage may go either way in a
-    picture scaled by sx, sy after it was drawn: half a pixel of the
-    drawing's, and half a pixel of the picture's rounding."""
+    """How much further coverage may go either way in a picture scaled
+    after it was drawn: half the drawing's pixel and half the picture's."""
     return 0 if (sx, sy) == (1, 1) else 0.5 * max(sx, sy, 1 / sx, 1 / sy) + 0.5
 
 
 def moved(points, lit, shown):
-    """The move, in pixels (right, down), that carries the points the scene
-    lights onto those the frame does, to a point of the reduced copy: the
-    peak of their cross-correlation (what leaves the frame does not move
-    it, as it moves a centroid)."""
+    """The move (right, down) carrying the points the scene lights onto
+    those the frame does, to a point of the reduced copy: their
+    cross-correlation's peak (unmoved by what leaves the frame)."""
     step = points.cols[1] - points.cols[0]
     r, c = (points.rows - points.rows.min()) // step, (points.cols - points.cols.min()) // step
     size = (2 * (r.max() + 1), 2 * (c.max() + 1))
@@ -149,14 +134,14 @@ def moments(mask_x, mask_y):
 
 
 def placements(scene, points, ident):
-    """Ways the picture may lie on the frame, from the lit points of the
-    frame and of the scene's picture (their centroids and spreads): for
-    each turn and mirroring, the scale and the move that carry the one
-    onto the other, and the same unscaled and unmoved. Causes of kind
-    "placed", nearest the scene first."""
+    """Ways the picture may lie on the frame, from the quads' lit points of
+    the frame and of the scene (the box's lines, thin, fall on few points as
+    they move): the move that carries the one onto the other; for each turn
+    and mirroring the scale and move their spreads and centroids give, and
+    none; the scales a picture is put at, about the centre (a picture larger
+    than the frame has its spread cut short). Causes, the scene's nearest
+    first."""
     from .look import line_coloured
-    # The quads' areas: the box's lines, thin, fall on a few points or none
-    # as they move.
     lit = (points.got.max(axis=1) > LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
     shown = (ident.objects != BACKGROUND) & (ident.objects != BOX)
     if lit.sum() < MIN_POINTS or shown.sum() < MIN_POINTS:
@@ -179,9 +164,6 @@ def placements(scene, points, ident):
                       Cause("placed", (q, 1, 1, int(round(d1[0])), int(round(-d1[1]))))):
             if cause.values != (0, 1, 1, 0, 0) and cause not in out:
                 out.append(cause)
-    # A picture larger than the frame shows only a part: its spread is cut
-    # short, and its scale is one of those a picture is put at, about the
-    # frame's centre.
     for s in NICE[1:]:
         d = mf - s * mr
         for c in (Cause("placed", (0, round(s, 4), round(s, 4), 0, 0)),
@@ -209,10 +191,9 @@ FAR = 16
 
 
 def refined(scene, cause, pixels, reach=REACH):
-    """A placement moved to where it fits the frame's lit pixels best along
-    the quads' outlines (the reduced copy cannot tell a pixel): in steps of
-    `reach` pixels, then half that, then one, each while it finds better,
-    no further than FAR. The cause."""
+    """A placement moved to where the frame's lit pixels along the quads'
+    outlines fit it best (the reduced copy cannot tell a pixel): a pattern
+    search in steps of `reach`, half that, one, no further than FAR."""
     q, sx, sy, dx, dy = cause.values
     base = scene.changed(view=placed_view(scene, *cause.values))
     h, w = pixels.shape[:2]
@@ -228,15 +209,14 @@ def refined(scene, cause, pixels, reach=REACH):
     lit = pixels[rows, cols].max(axis=1) > LEVELS_OFF
 
     def wrong(ex, ey):
-        # Pixels half a pixel from an outline tell a move of one; those
-        # closer may be covered either way, and half a pixel more where the
-        # picture was resampled once.
+        # A pixel half a pixel from an outline tells a move of one; half a
+        # pixel more may go either way where the picture was resampled.
         s = scene.changed(view=placed_view(scene, q, sx, sy, dx + ex, dy + ey),
                           reach=0.25 + 0.5 * ((sx, sy) != (1, 1)))
         ref = reference_at(s, x, y, colours=False)
         return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
     at, least = (0, 0), wrong(0, 0)
-    for step in (reach, reach // 2, 1):  # a pattern search: each step while it finds better
+    for step in (reach, reach // 2, 1):
         moved = True
         while moved and least:
             moved = False
@@ -252,19 +232,18 @@ LEVELS = np.arange(256, dtype=float)
 
 
 def certain(reference, share=4):
-    """Points of one certain colour each, away from every edge (the lo and
-    hi GL allows there within `share` levels)."""
+    """Points of one colour each (what GL allows within `share` levels),
+    away from every edge."""
     return ~reference.edge & np.isin(reference.objects, JUDGED) & ((reference.hi - reference.lo).max(axis=1) <= share)
 
 
 def colour_map(want, got, objects):
-    """The map of every colour that carries the scene's colours `want` (n, 3)
-    at points of one certain colour each onto those shown, `got`: each
-    channel an affine mix of the channels (a least-squares fit over the
-    scene's distinct colours, each weighing alike) where one fits, else a
-    curve of one channel; every object with points (`objects`: each
-    point's; at least MAP_OBJECTS of them) fits it at all but MISSES of
-    them: (matrix 3 x 3, offset (3,), curves 3 x 256), or None."""
+    """The map of every colour carrying the scene's colours `want` (n, 3) at
+    points of one colour each onto those shown, `got`: each channel an
+    affine mix of the three (least squares over the scene's distinct
+    colours) or else a curve of one, that every object (`objects`: each
+    point's, MAP_OBJECTS of them at least) fits at all but MISSES of its
+    points: (matrix 3 x 3, offset (3,), curves 3 x 256), or None."""
     kinds, counts = np.unique(objects, return_counts=True)
     if len(want) < MIN_POINTS or (counts >= MIN_POINTS).sum() < MAP_OBJECTS:
         return None
@@ -309,9 +288,8 @@ def mapped(colours, matrix, offset, curves):
 
 
 def unmap(pixels, matrix, offset, curves):
-    """Pixels (..., 3) uint8 with a colour map undone, where it can be: each
-    curve run back, then the mix; None where it cannot (a mix that loses a
-    channel, a curve that squeezes levels together)."""
+    """Pixels (..., 3) uint8 with a colour map undone (each curve run back,
+    then the mix), or None where a mix loses a channel."""
     m = np.asarray(matrix, float)
     if abs(np.linalg.det(m)) < 1e-3:
         return None
@@ -337,9 +315,8 @@ def unmap(pixels, matrix, offset, curves):
 
 
 def read_curve(levels, shown):
-    """One channel's curve as (levels, shown): at the levels at least
-    MIN_POINTS points share, the median shown; the rest by runs of
-    neighbouring levels."""
+    """One channel's curve as (levels, shown): the median shown at each
+    level MIN_POINTS points share, and at runs of neighbouring levels."""
     values, counts = np.unique(np.round(levels), return_counts=True)
     at, got = [], []
     for v in values[counts >= MIN_POINTS]:
@@ -357,11 +334,9 @@ def read_curve(levels, shown):
 
 
 def keeps_apart(at, shown):
-    """Whether a curve keeps its levels apart, the one way: it runs one way
-    (but for a rounding) from each known level to the next, and levels
-    CURVE_APART or more apart show at least CURVE_SQUEEZE of that apart.
-    A curve that squeezes levels together cannot be undone and is no curve
-    but colours lost; one that turns back is two objects off two ways."""
+    """Whether a curve runs one way (but for a rounding) and keeps levels
+    CURVE_APART apart at least CURVE_SQUEEZE of that apart: one that
+    squeezes them is colours lost, one that turns back two objects off."""
     steps = np.diff(shown)
     if not ((steps >= -LEVELS_OFF / 2).all() or (steps <= LEVELS_OFF / 2).all()):
         return False
@@ -376,9 +351,9 @@ MAP_OBJECTS = 3
 
 
 def colour_causes(scene, ref, points):
-    """A map of every colour, and the background replaced: Causes fitted at
-    the points of one certain colour of the scene's picture (`ref`), the
-    gradient's along either diagonal (GL leaves that open)."""
+    """A map of every colour and the background replaced: Causes fitted at
+    the points of one colour of the scene's picture `ref`, the gradient's
+    along either diagonal (GL leaves that open)."""
     out = []
     gradient = (ref.objects == 2) & ~ref.edge
     blends = scene.blends(scene.quads["gradient quad"], points.x[gradient], points.y[gradient])
@@ -406,8 +381,7 @@ def colour_causes(scene, ref, points):
 
 
 def map_examples(moved, found):
-    """Two colours of the scene a map moves, for its words: two greys where
-    it moves greys, else those it moves most."""
+    """Two colours a map moves, for its words: greys, or those it moves most."""
     greys = np.array([(64,) * 3, (128,) * 3], float)
     if (np.abs(mapped(greys, *found) - greys).max() > MOVES) and np.allclose(found[0], np.diag(np.diag(found[0]))):
         return tuple(map(tuple, greys.astype(int)))
@@ -425,9 +399,8 @@ def corner_scene(scene, k):
 
 
 def one_colour_scene(scene, colour):
-    """Every colour given with glColor lost for `colour`: the gradient flat
-    in it, the textured quads tinted by it where the shaders tint, the box
-    in it."""
+    """Every glColor lost for `colour`: the gradient and the box in it, the
+    textured quads tinted by it where the shaders tint."""
     quads = dict(scene.quads)
     quads["gradient quad"] = quads["gradient quad"]._replace(colours=(tuple(colour),) * 4)
     if tuple(scene.tint) != PLAIN_TINT:  # the project's shaders tint the texel by the colour
@@ -437,8 +410,8 @@ def one_colour_scene(scene, colour):
 
 
 def primitive_causes(scene, ref, points):
-    """Every quad drawn as one triangle, or every object in one colour (the
-    gradient's, where its points show one)."""
+    """Every quad drawn as one triangle; every object in the gradient's one
+    colour, where it shows one."""
     out = [Cause("corner", (k,)) for k in range(4)]
     on = (ref.objects == 2) & ~ref.edge
     if on.sum() >= MIN_POINTS:
@@ -451,9 +424,8 @@ def primitive_causes(scene, ref, points):
 # ----------------------------------------------- judging under a cause
 
 def judging(cause, frame, scene):
-    """The frame and the scene as the checks judge them under a cause:
-    (frame, scene), or None where the checks cannot (a map of the colours
-    that cannot be undone): then the reduced copy's fit is all there is."""
+    """(frame, scene) as the checks judge them under a cause, or None where
+    they cannot (a map that cannot be undone)."""
     k, v = cause.kind, cause.values
     if k == "placed":
         return frame, under(cause, scene)
@@ -482,8 +454,7 @@ def reframed(frame, pixels):
 
 
 def unbackground(pixels, scene, colour):
-    """The pixels with the background's colour put back to black where no
-    quad covers them (a quad may show that colour)."""
+    """The background's colour put back to black where no quad lies."""
     from .look import paste, patch
     covered = paste(pixels.shape[:2], [patch(scene, q) for q in scene.quads.values()], "covers")
     out = pixels.copy()
@@ -492,8 +463,7 @@ def unbackground(pixels, scene, colour):
 
 
 def under(cause, scene):
-    """The scene as a cause of a whole picture makes it, for the reduced
-    copy's fit: a Scene."""
+    """The scene as a cause makes it."""
     k, v = cause.kind, cause.values
     if k == "placed":
         return scene.changed(view=placed_view(scene, *v), reach=scene.reach + resampled(*v[1:3]))
@@ -505,8 +475,8 @@ def under(cause, scene):
 
 
 def coarse(points, ident):
-    """Every other point of a reduced copy across and up, and its Reference:
-    a first look that rules out most causes at a quarter of the cost."""
+    """Every other point of a reduced copy each way, and its Reference: a
+    first look that rules out most causes at a quarter of the cost."""
     step = points.cols[1] - points.cols[0] if len(points.cols) > 1 else 1
     keep = ((points.rows // step) % 2 == 0) & ((points.cols // step) % 2 == 0)
     return Points(*(v[keep] for v in points)), Reference(*(v[keep] for v in ident))
@@ -527,10 +497,9 @@ def fits_under(cause, scene, points, ident):
 
 
 def candidates(scene, points, ident, shown):
-    """The causes of a whole frame that the reduced copy may show (`shown`:
-    shows_change's), fitted from what it shows: Causes, the cheapest to
-    tell first. A change of the colours alone is one of the colours or of
-    every object's colour given."""
+    """The causes the reduced copy may show (`shown`: shows_change's),
+    fitted from it, the cheapest first; where it shows colours alone, of
+    the colours."""
     out = colour_causes(scene, ident, points) + primitive_causes(scene, ident, points)
     if shown == "colours":
         return [c for c in out if c.kind in COLOURS]
@@ -543,18 +512,17 @@ COLOURS = ("colours", "background", "one colour")
 
 # -------------------------------------------- drawn at another resolution
 
-# Resolutions a picture may be drawn at, as a share of the window's size.
+# Resolutions a picture may be drawn at, as a share of the window's size. A
+# picture shown with each pixel repeated has all its blocks of one colour
+# (but for a rounding); one drawn at its size has steps in more than a
+# thousandth of them.
 FACTORS = (2, 3, 4)
-# A picture shown with each pixel repeated has all its blocks of one colour
-# (but for a rounding), where a picture drawn at its size and smoothed has
-# its ramps in more than a thousandth of them.
 REPEATED = 0.999
 
 
 def resolution(frame):
-    """The resolution the frame was drawn at where it holds no detail finer
-    than a block of f x f pixels, every block of one colour (shown with
-    each pixel repeated): Cause("resolution", (f, 0, w, h)), or None."""
+    """The resolution of a frame whose f x f blocks are each of one colour:
+    Cause("resolution", (f, 0, w, h)), or None."""
     p = frame.pixels
     h, w = p.shape[:2]
     for f in sorted(FACTORS, reverse=True):  # a picture repeated 4 times is repeated twice too
@@ -577,12 +545,10 @@ def resolution(frame):
 
 
 def smoothed(frame, widths):
-    """The resolutions a frame may have been drawn at and shown smoothed,
-    where no two neighbouring pixels differ by more than half the levels
-    (a smoothed step of black to white is spread over two pixels or more):
-    Causes of kind "resolution", the factor the box's lines measure first
-    (`widths`: each line's width over what a width-1 line covers, the
-    median; a line drawn at 1/f of the size and smoothed covers f)."""
+    """The resolutions a frame of no step steeper than half the levels may
+    have been drawn at and shown smoothed: Causes, first the one the box's
+    lines measure (`widths`: their width over a width-1 line's; a line drawn
+    at 1/f of the size and smoothed is f wide)."""
     p = frame.pixels.astype(np.int16)
     h, w = p.shape[:2]
     steep = max(np.abs(np.diff(p, axis=0)).max(), np.abs(np.diff(p, axis=1)).max())
@@ -593,8 +559,7 @@ def smoothed(frame, widths):
 
 
 def shows_resolution(frame, cause):
-    """Whether the frame bears the mark of a cause of kind "resolution": its
-    pixels repeated so, or smoothed."""
+    """Whether the frame's pixels are repeated or smoothed as the cause says."""
     f, smooth = cause.values[:2]
     return Cause("resolution", (f, 0, frame.w // f, frame.h // f)) == resolution(frame) if not smooth \
         else bool(smoothed(frame, None))
@@ -609,11 +574,9 @@ def resized(cause, frame):
 
 
 def loses(cause):
-    """Whether a cause may lose what is thinner than a pixel: a picture
-    resampled (another scale, another resolution) may lose a line thinner
-    than its step; colours squeezed towards black (a level twice what
-    counts as something shown as nothing) lose a quad's thinnest slivers
-    and the edges' part-covered pixels."""
+    """Whether a cause may lose what is thinner than a pixel: resampling (a
+    line thinner than its step), colours squeezed towards black (48 shown
+    as nothing: a quad's slivers, an edge's part-covered pixels)."""
     if cause.kind == "colours":
         matrix, offset, curves, _ = cause.values
         return bool((mapped([(2 * LEVELS_OFF,) * 3], matrix, offset, curves) <= LEVELS_OFF).any())
@@ -621,9 +584,8 @@ def loses(cause):
 
 
 def flat_colour(pixels):
-    """The one colour of a frame that shows nothing else, as (r, g, b), or
-    None. A sparse sample is tried first, so that a frame with anything
-    drawn costs little."""
+    """The one colour of a frame that shows nothing else, or None (a sparse
+    sample first: a frame with anything drawn costs little)."""
     sample = pixels[::8, ::8].reshape(-1, 3).astype(np.int16)
     c = np.median(sample, axis=0).astype(np.int16)
     if (np.abs(sample - c).max(axis=1) > BLACK).any():
@@ -637,12 +599,9 @@ def angle_scene(scene, offset):
     return scene.changed(angle=scene.angle + offset, quads=None)
 
 
-
-
 def signature(pixels):
-    """What tells a frame's picture from another's: a digest of its pixels
-    (each new frame a correct machine draws differs from the last: the
-    quads turn)."""
+    """A digest of a frame's pixels (a correct machine's quads turn every
+    frame: its pictures all differ)."""
     return hashlib.blake2b(np.ascontiguousarray(pixels).data, digest_size=16).digest()
 
 

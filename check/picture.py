@@ -11,7 +11,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .scene import Colours, quad_key
+from .scene import quad_key
 from .tolerances import LINE_REACH
 
 # What a point shows: the background, the quads in drawing order (1, 2, 3),
@@ -125,11 +125,6 @@ def sharp_colour(scene, quad, x, y):
     return cells[np.clip(row, 0, cells.shape[0] - 1), np.clip(col, 0, cells.shape[1] - 1)] * np.array(quad.tint)
 
 
-def pixel_centres(w, h, rows, cols):
-    """Window x, y of pixels (rows from the top)."""
-    return cols + 0.5, h - rows - 0.5
-
-
 def render(scene, positions=((0.5, 0.5),)):
     """The frame a correct machine may draw of the scene: (h, w, 3) uint8,
     top row first. Each sample of a pixel (positions within it, y up) takes
@@ -143,8 +138,3 @@ def render(scene, positions=((0.5, 0.5),)):
         x, y = cols + px, scene.h - 1 - rows + py
         out += reference_at(scene, x, y, colours=False).sharp
     return np.round(out / len(positions)).astype(np.uint8).reshape(scene.h, scene.w, 3)
-
-
-def colours_of(reference):
-    """The Colours a Reference allows."""
-    return Colours(reference.lo, reference.hi, reference.lo.sum(axis=-1))
