@@ -31,7 +31,7 @@ from check import capture  # noqa: E402
 from check import frame  # noqa: E402
 from check.frame import check_frame  # noqa: E402
 from check.photographs import PHOTOGRAPHS  # noqa: E402
-from check.run import keep_freed_memory  # noqa: E402
+from check.demo import keep_freed_memory  # noqa: E402
 from check.scene import PROJECT_TINT, Scene  # noqa: E402
 
 TURN = 360

@@ -74,7 +74,7 @@ def check_frame(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
-        repeated = [c for c in [model.resolution(frame)] if c]  # a picture of blocks: no other is tried first
+        repeated = ordered(model.repeated(frame))  # a picture of blocks: no other is tried first
         if shown and not repeated:  # the causes accepted lately first, then those the reduced copy shows
             latest = [model.resized(c, frame) for c in LATEST]
             number = frame.number or 0
@@ -136,6 +136,11 @@ def shown_again(frame, scene):
     cause = Cause("stopped", (seen[0],))
     return [Result(ANGLE, Problem(says(cause), cause=cause)) if c == ANGLE else Result(c) if c == WHOLE else
             Result(c, Problem(""), follows=ANGLE) for c in CHECKS]
+
+
+def ordered(causes):
+    """The causes, those this process accepted lately first."""
+    return sorted(causes, key=lambda c: LATEST.index(c) if c in LATEST else len(LATEST))
 
 
 def lazily(make, *args):
@@ -213,14 +218,16 @@ def whole_result(cause, points, base):
 
 def fitting(frame, scene, points, ident, base, causes):
     """Of the causes, those that fit the reduced copy as a correct frame
-    fits, in their order; the first REFINED placements new to this process
-    moved first to where the frame's outlines put them."""
+    fits (those accepted lately, on every other point alone), in their
+    order; the first REFINED placements new to this process moved first to
+    where the frame's outlines put them."""
     refined = 0
     for cause in causes:
-        if cause.kind == "placed" and cause not in LATEST and refined < REFINED:
+        known = cause in LATEST
+        if cause.kind == "placed" and not known and refined < REFINED:
             cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
         if cause.kind == "resolution" and model.shows_resolution(frame, cause) or \
-                cause.kind != "resolution" and fits_better(cause, scene, points, ident, base):
+                cause.kind != "resolution" and fits_better(cause, scene, points, ident, base, known):
             yield cause
 
 
@@ -228,12 +235,14 @@ def fitting(frame, scene, points, ident, base, causes):
 REFINED = 2
 
 
-def fits_better(cause, scene, points, ident, base):
+def fits_better(cause, scene, points, ident, base, coarse_only=False):
     """Whether the reduced copy fits the scene under a cause as a correct
     frame fits, and far better than the scene itself: on every other point
     first, then on all."""
     if not model.fits_under(cause, scene, *model.coarse(points, ident)).explains(2 * MISSES):
         return False
+    if coarse_only:
+        return True
     f = model.fits_under(cause, scene, points, ident)
     return f.explains() and f.total * 2 <= base.total + FEW
 

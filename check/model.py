@@ -15,7 +15,7 @@ from typing import NamedTuple
 import numpy as np
 
 from .picture import BACKGROUND, BOX, Reference, reference_at
-from .scene import PLAIN_TINT
+from .scene import PLAIN_TINT, viewport
 from .tolerances import BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MIN_POINTS, MISSES, MOVES, ROUND
 from .words import ORIENTATIONS
 
@@ -434,9 +434,12 @@ def judging(cause, frame, scene):
     if k == "one colour":
         return frame, one_colour_scene(scene, v)
     if k == "resolution":
-        f, smoothed, w, h = v
-        return reframed(frame, frame.pixels[:h * f, :w * f].reshape(h, f, w, f, 3).mean(axis=(1, 3)) if smoothed
-                        else frame.pixels[:h * f:f, :w * f:f]), scene.changed(w=w, h=h, view=None, quads=scene.quads)
+        f, how, w, h = v
+        view = viewport(w, h)
+        if how == SAMPLED:  # low pixel i is the pixel f i of the window's drawing: its centre there
+            view = view + [[0, 0, 0.5 - 0.5 / f], [0, 0, 0.5 / f - 0.5]]
+        return reframed(frame, frame.pixels[:h * f, :w * f].reshape(h, f, w, f, 3).mean(axis=(1, 3)) if how == SMOOTHED
+                        else frame.pixels[:h * f:f, :w * f:f]), scene.changed(w=w, h=h, view=view, quads=scene.quads)
     if k == "colours":
         undone = unmap(frame.pixels, *v[:3])
         return None if undone is None else (reframed(frame, undone), scene)
@@ -512,6 +515,10 @@ COLOURS = ("colours", "background", "one colour")
 
 # -------------------------------------------- drawn at another resolution
 
+# How a picture of another resolution is shown: drawn at that size, each
+# pixel repeated, or smoothed; or drawn at the window's, every f-th pixel of
+# it shown, repeated.
+REPEATED_PIXELS, SMOOTHED, SAMPLED = 0, 1, 2
 # Resolutions a picture may be drawn at, as a share of the window's size. A
 # picture shown with each pixel repeated has all its blocks of one colour
 # (but for a rounding); one drawn at its size has steps in more than a
@@ -525,23 +532,38 @@ def resolution(frame):
     Cause("resolution", (f, 0, w, h)), or None."""
     p = frame.pixels
     h, w = p.shape[:2]
+    if RESOLUTION[0] is frame:
+        return RESOLUTION[1]
+    found = None
     for f in sorted(FACTORS, reverse=True):  # a picture repeated 4 times is repeated twice too
         lw, lh = w // f, h // f
         if lw < 32 or lh < 32:
             continue
-        # Every eighth row of blocks first: a frame of finer detail fails there.
+        # Every eighth row of blocks, then every fourth of the others: a frame
+        # of finer detail fails at the first.
         blocks = p[:lh * f, :lw * f].reshape(lh, f, lw, f, 3)
-        for rows in (blocks[::8], blocks):
+        for rows in (blocks[::8], blocks[1::4]):
             rows = rows.astype(np.int16)
             uniform = (np.abs(rows - rows[:, :1, :, :1]).max(axis=(1, 3, 4)) <= ROUND).mean()
             if uniform < REPEATED:
                 break
-        if uniform >= REPEATED:
-            blocks = rows
-            lit = (blocks[:, 0, :, 0].max(axis=2) > LEVELS_OFF).mean()
-            if 0 < lit < 1:
-                return Cause("resolution", (f, 0, lw, lh))
-    return None
+        if uniform >= REPEATED and 0 < (rows[:, 0, :, 0].max(axis=2) > LEVELS_OFF).mean() < 1:
+            found = Cause("resolution", (f, 0, lw, lh))
+            break
+    RESOLUTION[:] = [frame, found]
+    return found
+
+
+# The last frame asked and its resolution: asked again of the same frame.
+RESOLUTION = [None, None]
+
+
+def repeated(frame):
+    """A picture of f x f blocks: drawn at 1/f of the size, or drawn at the
+    window's and every f-th pixel shown (a line may fall between them):
+    Causes of kind "resolution", or none."""
+    c = resolution(frame)
+    return [c, Cause("resolution", (c.values[0], SAMPLED) + c.values[2:])] if c else []
 
 
 def smoothed(frame, widths):
@@ -560,9 +582,9 @@ def smoothed(frame, widths):
 
 def shows_resolution(frame, cause):
     """Whether the frame's pixels are repeated or smoothed as the cause says."""
-    f, smooth = cause.values[:2]
-    return Cause("resolution", (f, 0, frame.w // f, frame.h // f)) == resolution(frame) if not smooth \
-        else bool(smoothed(frame, None))
+    f, how = cause.values[:2]
+    return bool(smoothed(frame, None)) if how == SMOOTHED else \
+        Cause("resolution", (f, 0, frame.w // f, frame.h // f)) == resolution(frame)
 
 
 def resized(cause, frame):

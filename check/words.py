@@ -118,10 +118,10 @@ def says(cause, angle=None):
     if k == "placed":
         return placed(*v)
     if k == "resolution":
-        f, smoothed, w, h = v
+        f, how, w, h = v  # drawn at that size, or sampled from the window's: one picture shown
         size = {2: "half", 3: "a third of", 4: "a quarter of"}.get(f, f"1/{f:g} of")
-        return (f"the picture drawn at {size} the window's size ({w} x {h}) and shown "
-                + ("smoothed" if smoothed else f"with each pixel repeated {f:g} times across and up"))
+        return (f"the picture shown at {size} the window's resolution ({w} x {h}), "
+                + ("smoothed" if how == 1 else f"each pixel repeated {f:g} times across and up"))
     if k == "colours":
         return colour_words(*v)
     if k == "background":
