@@ -66,11 +66,13 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     blank = lambda n: (cause(n, whole) or Cause("")).kind == "nothing"
     stopped = [n for n in frames if same_picture(pictures.get(n), pictures.get(n - 1))
                and any(r.problem for r in out[n][1]) and not blank(n)]
-    for n in stopped:
-        first = n - 1
+    for n in stopped:  # the run of frames showing one picture: its first and last
+        first, last = n - 1, n
         while first - 1 in pictures and same_picture(pictures[first], pictures[first - 1]):
             first -= 1
-        name(n, angle, Cause("stopped", (first,)))
+        while last + 1 in pictures and same_picture(pictures[last], pictures[last + 1]):
+            last += 1
+        name(n, angle, Cause("stopped", (first, last)))
     angles = {n: cause(n, angle) for n in frames if n not in stopped}
     offsets = {n: c.values[0] for n, c in angles.items() if c and c.kind == "angle"}
     # The most frames' offset back; the frames less far back are near

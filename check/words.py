@@ -142,7 +142,9 @@ def says(cause, angle=None):
         before = "the frame before" if n == 1 else f"the frame {n} before"
         return f"each frame shows {before}: frame N drawn at N − {n} degrees" + (
             f", frame{'s' if n > 1 else ''} {first} nothing" if first else "")
-    if k == "stopped":
+    if k == "stopped":  # (the frame whose picture is shown, the last that shows it)
+        if len(v) > 1 and v[1] == v[0] + 1:
+            return "the frame before's picture shown again"
         return f"the picture stopped changing: from frame {v[0] + 1} on, every frame shows frame {v[0]}'s"
     if k == "unexplained":
         return (f"most of the frame is wrong and no one change of the whole picture explains it: the "

@@ -178,6 +178,7 @@ def test_nothing_drawn_and_the_picture_shown_again():
     assert not judged(drawn(40), 40)
     again = judged(drawn(40), 41)  # the picture of frame 40 shown again at 41
     assert own(again) == {ANGLE.id} and again[ANGLE].problem.cause == Cause("stopped", (40,))
+    assert says(Cause("stopped", (40, 41))) == "the frame before's picture shown again"
 
 
 def dithered(pixels, seed):
@@ -290,4 +291,5 @@ def test_the_picture_that_stopped_changing():
     pictures = {n: bytes([min(n, 19)]) for n in range(1, 41)}  # from frame 20 on, frame 19's picture
     out = across_frames(judged_, WHOLE, ANGLE, 360, (), pictures)
     assert failing(out, ANGLE) == {n: ("stopped", None) for n in range(20, 41)}
+    assert out[30][1][-1].problem.cause == Cause("stopped", (19, 40))
     assert says(out[30][1][-1].problem.cause) == "the picture stopped changing: from frame 20 on, every frame shows frame 19's"
