@@ -183,7 +183,7 @@ def cause_of(frame, scene, points, ident, base, causes, results=None):
         under = model.judging(cause, frame, scene)
         if under is None:  # no check can judge it: the reduced copy is all the evidence
             remember(cause)
-            return [whole_result(cause, points, base)] + following([Result(c) for c in CHECKS[1:]],
+            return [whole_result(cause, points, base, scene)] + following([Result(c) for c in CHECKS[1:]],
                                                                    {c: WHOLE for c in CHECKS[1:]})
         look = Look(*under)
         got = blame(look, [judged(c, look) for c in CHECKS[1:]])
@@ -206,14 +206,15 @@ def cause_of(frame, scene, points, ident, base, causes, results=None):
     changed = changes(cause, scene, points, ident, base, results) | lost
     got = [scaled(r, cause) for r in got]
     follows = {r.check: WHOLE for r in got if (not r.problem or r.check in lost) and r.check in changed}
-    return bare([whole_result(cause, points, base)] + [diagnosed(r) for r in following(got, follows)])
+    return bare([whole_result(cause, points, base, scene)] + [diagnosed(r) for r in following(got, follows)])
 
 
-def whole_result(cause, points, base):
+def whole_result(cause, points, base, scene):
     """The whole frame's Result naming a cause, its evidence the reduced
-    copy's points off the scene."""
-    return Result(WHOLE, Problem(says(cause), points.rows[base.where], points.cols[base.where],
-                                 at(points, base.where), cause=cause))
+    copy's points off the scene, and the quads where the cause puts them."""
+    moved = cause.kind in ("placed", "corner")
+    return Result(WHOLE, Problem(says(cause), points.rows[base.where], points.cols[base.where], at(points, base.where),
+                                 model.under(cause, scene) if moved else None, tuple(scene.quads) * moved, cause=cause))
 
 
 def fitting(frame, scene, points, ident, base, causes):
