@@ -2,7 +2,8 @@
 
   run.py          the run: the real demo under the capture library, every
                   frame of a turn judged by workers as it comes, the test
-                  photographs, a line per check, the report (python3 -m check.run)
+                  photographs, what reaches the screen, a line per check,
+                  the report (python3 -m check.run)
   capture.py      the capture library's protocol: its environment, its frames
                   and their notes, its report
   scene.py        the scene as the demo builds it and GL draws it: matrices,
@@ -19,6 +20,12 @@
   causes.py       the causes of a whole frame that a frame's checks tell
   frame.py        the verdict on one frame: the causes, the checks, blame
                   (check_frame)
+  screen.py       what the screen does to the frames GL drew: one model
+                  (which frame, where its pixels go, what its colours
+                  become), fitted between a frame as drawn and the window
+                  as the screen shows it
+  held.py         the screen read at the frames the demo is held at, until
+                  it settles, beside the frames GL drew there
   results.py      the run's result, in one model: each check's line, its
                   status, frames and evidence; the totals and the status
   photographs.py  the test photographs: what they hold, how they are made

@@ -49,8 +49,11 @@ FLAT = 4
 COLOUR_STEP = 3
 REGIONS = 3
 # An opacity is a blend that moves a level by more than SAME_LEVELS: at most
-# this share of the picture's own.
+# this share of the picture's own; and at least TRANSPARENT of it (a window
+# less opaque shows next to nothing of its frames: a screen that stopped
+# changing fits a blend of none of them).
 OPAQUE = 1 - 2 * SAME_LEVELS / 255
+TRANSPARENT = 0.05
 # Fractions of its resolution a picture may reach the screen at.
 FACTORS = (2, 3, 4)
 # The candidate placements judged in full, of those the edges rank; the
@@ -131,17 +134,25 @@ def shown_as_drawn(sources, shown, judged):
     with it (the frame itself first where as few); None where it shows
     none. Two frames a degree apart differ at few pixels, fewer than a
     screen may: the one it is nearest tells them apart."""
-    counts = {k: int(differing(p, shown, judged).sum()) for k, p in sources.items()}
-    if not counts:
+    if not sources:
         return None
+    most = SAME_MISSES * max(judged.sum(), 1)
+    # Every fourth row first: the two nearest there are counted in full.
+    sample = {k: int(differing(p[::4], shown[::4], judged[::4]).sum()) for k, p in sources.items()}
+    near = sorted(sample, key=lambda k: (sample[k], k != 0))[:2]
+    if 4 * sample[near[0]] > 2 * most:
+        return None
+    counts = {k: int(differing(sources[k], shown, judged).sum()) for k in near}
     k = min(counts, key=lambda k: (counts[k], k != 0))
-    return k if counts[k] <= SAME_MISSES * max(judged.sum(), 1) else None
+    return k if counts[k] <= most else None
 
 
 def same_picture(a, b, judged):
     """Whether two reads of the screen are one picture: equal within
     SAME_LEVELS at all but FEW judged pixels (a frozen screen shows the
     very same pixels; two frames a degree apart differ at hundreds)."""
+    if differing(a[::7], b[::7], judged[::7]).sum() > FEW:  # most pairs differ at every seventh row too
+        return False
     return differing(a, b, judged).sum() <= FEW
 
 
@@ -365,10 +376,13 @@ def colour_part(found, want):
     examples = tuple((c, shows(c)) for c in map_examples(want[moved], (matrix, offset, curves)))
     if any(np.abs(np.subtract(c, m)).max() <= SAME_LEVELS for c, m in examples):
         # Greys that the map keeps (an inversion keeps the middle grey):
-        # the frame's own colours it moves most say more.
+        # the frame's own colours it moves most say more: the one it moves
+        # most, then the one it moves most of another kind (a grey, a colour).
         colours_ = np.unique(np.round(want[moved]).astype(int), axis=0)
-        most = np.argsort(-np.abs(mapped(colours_, matrix, offset, curves) - colours_).max(axis=1), kind="stable")
-        examples = tuple((tuple(int(v) for v in colours_[i]), shows(colours_[i])) for i in most[:2])
+        most = np.argsort(-np.abs(mapped(colours_, matrix, offset, curves) - colours_).sum(axis=1), kind="stable")
+        grey = np.ptp(colours_, axis=1) <= SAME_LEVELS
+        other = next((i for i in most[1:] if grey[i] != grey[most[0]]), most[1] if len(most) > 1 else most[0])
+        examples = tuple((tuple(int(v) for v in colours_[i]), shows(colours_[i])) for i in (most[0], other))
     return Cause("colours", (tuple(map(tuple, np.round(matrix, 4))), tuple(np.round(offset, 4)),
                              tuple(map(tuple, np.round(curves, 4))), examples))
 
@@ -379,20 +393,26 @@ def blend_across(pairs, placed, mask):
     between two frames is the opacity times the frames' change; what lies
     behind is then the same at every frame. pairs: the screen's pixels at
     each (h, w, 3); placed: the frames as placed there; mask: the pixels
-    judged at every one. Cause("opacity", (alpha, None)), or None."""
+    judged at every one. Cause("opacity", (alpha, the colour behind where
+    it is one, else None)), or None."""
     if len(pairs) < 2:
         return None
-    s = np.stack([p.astype(np.float32) for p in pairs])[:, mask]
-    d = np.stack([p.astype(np.float32) for p in placed])[:, mask]
+    at = mask[::2, ::2]  # every other pixel across and up: a blend holds at each
+    s = np.stack([p[::2, ::2][at] for p in pairs]).astype(np.float32)
+    d = np.stack([p[::2, ::2][at] for p in placed]).astype(np.float32)
     ds, dd = s - s.mean(axis=0), d - d.mean(axis=0)
     if (dd * dd).sum() <= 0:
         return None
     alpha = float((ds * dd).sum() / (dd * dd).sum())
-    if not 0 < alpha <= OPAQUE:
+    if not TRANSPARENT <= alpha <= OPAQUE:
         return None
-    behind = (s - alpha * d).mean(axis=0)  # (1 - alpha) x what lies behind, at each pixel
-    off = (np.abs(s - alpha * d - behind) > LEVELS_OFF).any(axis=2).mean()
-    return Cause("opacity", (round(alpha, 2), None)) if off <= FIT_MISSES else None
+    rest = (s - alpha * d).mean(axis=0)  # (1 - alpha) x what lies behind, at each pixel
+    if (np.abs(s - alpha * d - rest) > LEVELS_OFF).any(axis=2).mean() > FIT_MISSES:
+        return None
+    behind = rest / (1 - alpha)
+    colour = np.median(behind, axis=0)
+    one = (np.abs(behind - colour) <= LEVELS_OFF).all(axis=1).mean() >= 1 - FIT_MISSES
+    return Cause("opacity", (round(alpha, 2), tuple(int(v) for v in np.clip(np.round(colour), 0, 255)) if one else None))
 
 
 # -------------------------------------------------------- a whole fit
@@ -507,11 +527,9 @@ def which_frame(pair):
 
 
 def fit(pair):
-    """What the screen does at one held frame that does not show it as
-    drawn: a Fit; its parts empty where nothing explains it."""
-    part = which_frame(pair)
-    if part is not None:
-        return Fit((part,), 1.0)
+    """What the screen does at one held frame that shows neither it nor
+    another frame GL drew as drawn (which_frame): a Fit; its parts empty
+    where nothing explains it."""
     best = Fit((), 0.0)
     for k in sorted(pair.sources)[:2]:  # the frame itself, then the one before
         found = fit_source(pair.sources[k], pair.shown, pair.judged, Cause("shown late", (k,)) if k else None)
@@ -576,40 +594,42 @@ class Verdict(NamedTuple):
 
 
 def verdict(pairs):
-    """What the screen does over the held frames (Pair, in order): each
-    frame's presentation fitted (one fitted at a frame before is tried
-    first), then what only the frames together tell: a screen that showed
-    one picture at two frames or more that GL drew apart stopped changing;
-    a blend over what lies behind the window, whatever it is, is fitted
-    across the frames that nothing else explains. The cause named is the
-    one at the most frames (the first of them, where as many)."""
+    """What the screen does over the held frames (Pair, in order). First
+    which frame each shows (one before it, one held before, none, a screen
+    that never settled), and what only the frames together tell: a screen
+    that showed one picture at two frames or more that GL drew apart
+    stopped changing; a blend over what lies behind the window, whatever
+    it is, fits them all at one opacity. Then each other frame's
+    presentation is fitted (one fitted at a frame before is tried first;
+    at most FITS frames are fitted anew). The cause named is the one at
+    the most frames (the first of them, where as many)."""
     found, known, fitted = {}, None, 0
     failing = [p for p in pairs if not p.steady or shown_as_drawn(p.sources, p.shown, p.judged) != 0]
     for p in failing:
         if not p.steady:
             found[p.frame] = Fit((Cause("unsteady", (round(p.seconds, 1),)),), 1.0)
-            continue
-        part = which_frame(p)
-        if part is None and any(o is not p and o.steady and same_picture(o.shown, p.shown, p.judged)
-                                and not same_picture(o.sources[0], p.sources[0], p.judged) for o in failing):
+        elif (part := which_frame(p)) is not None:
+            found[p.frame] = Fit((part,), 1.0)
+        elif any(o is not p and o.steady and same_picture(o.shown, p.shown, p.judged)
+                 and not same_picture(o.sources[0], p.sources[0], p.judged) for o in failing):
             found[p.frame] = Fit((Cause("frozen", (0,)),), 1.0)
-            continue
-        if part is None and known is not None and again(known, p):
-            found[p.frame] = Fit(known, 1.0)
-            continue
-        if part is None and fitted >= FITS:
-            found[p.frame] = Fit((), 0.0)
-            continue
-        found[p.frame] = Fit((part,), 1.0) if part is not None else fit(p)
-        fitted += part is None
-        if found[p.frame].parts:
-            known = found[p.frame].parts
-    lost = [p for p in failing if not found[p.frame].parts]
-    if len(lost) >= 2:
-        mask = np.logical_and.reduce([p.judged for p in lost])
-        blend = blend_across([p.shown for p in lost], [p.sources[0] for p in lost], mask)
-        for p in lost if blend is not None else ():
+    rest = [p for p in failing if p.frame not in found]
+    if len(rest) >= 2:
+        blend = blend_across([p.shown for p in rest], [p.sources[0] for p in rest],
+                             np.logical_and.reduce([p.judged for p in rest]))
+        for p in rest if blend is not None else ():
             found[p.frame] = Fit((blend,), 1.0)
+    for p in failing:
+        if p.frame in found:
+            continue
+        if known is not None and again(known, p):
+            found[p.frame] = Fit(known, 1.0)
+        elif fitted < FITS:
+            found[p.frame] = fit(p)
+            fitted += 1
+            known = found[p.frame].parts or known
+        else:
+            found[p.frame] = Fit((), 0.0)
     for p in failing:
         if not found[p.frame].parts:
             found[p.frame] = Fit((unexplained(p),), found[p.frame].share, found[p.frame].predicted)
