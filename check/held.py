@@ -125,13 +125,13 @@ class Screen:
                 return
             sources = {k: self.drawn_frame(folder, n - k) for k in range(BEFORE + 1)}
             sources = {k: s.pixels for k, s in sources.items() if s is not None}
-            shown, seconds, steady = self.read(note.window, sources, judged)
+            shown, seconds, steady = self.read(note.window, sources, judged, f.samples)
             earlier = {p.frame: p.sources[0] for p in self.pairs}
-            self.pairs.append(screen.Pair(n, sources, shown, judged, seconds, steady, earlier))
+            self.pairs.append(screen.Pair(n, sources, shown, judged, seconds, steady, earlier, f.samples))
             if self.keep:
                 from PIL import Image
                 Image.fromarray(shown).save(os.path.join(self.keep, f"screen-{n}.png"), compress_level=1)
-            if self.again > 0 and (not steady or screen.shown_as_drawn(sources, shown, judged) != 0):
+            if self.again > 0 and (not steady or screen.shown_as_drawn(sources, shown, judged, f.samples) != 0):
                 self.again -= 1
                 self.frames = sorted(set(self.frames) | {n + k for k in range(1, MORE + 1)})
                 then = [m for m in self.frames if m > n]
@@ -141,18 +141,18 @@ class Screen:
             capture.release(folder, n, then)
             self.seconds += time.monotonic() - started
 
-    def read(self, window, sources, judged):
+    def read(self, window, sources, judged, samples=0):
         """The window's pixels on the screen once they settle (they show
         the frame held as drawn, sources[0], rather than one before it; or
         they stay the same for SETTLE): (pixels, seconds read for, whether
-        they settled)."""
+        they settled). `samples`: the frames' samples a pixel."""
         start = time.monotonic()
         time.sleep(FIRST)
         last, since = None, None
         while True:
             shown = screen.cut(self.read_root(self.display), window)
             now = time.monotonic()
-            if screen.shown_as_drawn(sources, shown, judged) == 0:
+            if screen.shown_as_drawn(sources, shown, judged, samples) == 0:
                 return shown, now - start, True
             if last is not None and screen.agrees(last, shown, judged):
                 if now - since >= SETTLE:

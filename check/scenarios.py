@@ -238,15 +238,16 @@ def on_screen(run, plain=None):
         return
     v = screen.verdict(s.pairs)
     held_frames = tuple(p.frame for p in s.pairs)
+    shown = v.pair or s.pairs[0]  # the first held frame that shows what the line says
+    pictures = (Evidence(s.drawn[shown.frame], screen=(shown.shown, shown.judged)),)
     if v.cause is None:
         run.say(scenario, check, Status.OK, f"shows the frames as drawn ({len(held_frames)} frames){rest}", name=name,
-                frames=held_frames, seconds=s.seconds)
+                frames=held_frames, pictures=pictures, seconds=s.seconds)
         return
     right = not any(o.status.failed for o in run.result.outcomes)
-    drawn = s.drawn[v.pair.frame]
     run.say(scenario, check, Status.FAIL, f"{frames_words(v.failing)}: {says(v.cause)}"
             + ("; drawn right by GL" if right else "") + rest, name=name, frames=held_frames, failing=v.failing,
-            pictures=(Evidence(drawn, screen=(v.pair.shown, v.pair.judged)),), seconds=s.seconds)
+            pictures=pictures, seconds=s.seconds)
 
 
 # The scenarios, in their order: a function each of the run and the folder

@@ -73,7 +73,8 @@ class Pair(NamedTuple):
     show (`sources`: {k: pixels} for the frame k before it, 0 the frame
     itself; `earlier`: {frame: pixels} of frames held before it); the
     window's pixels read from the screen; which of them are judged; how
-    long the screen was read; and whether it settled (two reads agreed)."""
+    long the screen was read; whether it settled (two reads agreed); and
+    the frames' samples a pixel (GL_SAMPLES)."""
     frame: int
     sources: dict
     shown: np.ndarray
@@ -81,6 +82,7 @@ class Pair(NamedTuple):
     seconds: float = 0.0
     steady: bool = True
     earlier: dict = {}
+    samples: int = 0
 
 
 # ----------------------------------------------------- where the window is
@@ -114,12 +116,42 @@ def cut(root, window):
 
 # ---------------------------------------------------------- equal, or not
 
+def resolves(pixels):
+    """What a screen may show of a multisampled frame at each pixel: the
+    swap resolves its samples anew, and a readback may have taken one of
+    them (llvmpipe reads sample 0) where the swap takes their mean; each
+    sample shows the colour of the pixel or of a neighbour's. The least and
+    the most of each channel over the 3 x 3 pixels about it: (lo, hi)
+    uint8."""
+    h, w = pixels.shape[:2]
+    padded = np.pad(pixels, ((1, 1), (1, 1), (0, 0)), mode="edge")
+    lo, hi = pixels.copy(), pixels.copy()
+    for dy in (0, 1, 2):
+        for dx in (0, 1, 2):
+            np.minimum(lo, padded[dy:dy + h, dx:dx + w], out=lo)
+            np.maximum(hi, padded[dy:dy + h, dx:dx + w], out=hi)
+    return lo, hi
+
+
 def differing(drawn, shown, judged, levels=SAME_LEVELS):
-    """The judged pixels where a channel differs by more than `levels`
-    (two uint8 pictures)."""
-    apart = np.maximum(drawn, shown)
-    apart -= np.minimum(drawn, shown)  # in uint8: no copy wider
+    """The judged pixels where a channel differs by more than `levels`:
+    drawn a uint8 picture, or (lo, hi) that a multisampled one may show
+    (resolves)."""
+    if isinstance(drawn, tuple):
+        lo, hi = drawn
+        below, above = np.maximum(lo, shown), np.maximum(hi, shown)
+        below -= shown  # in uint8: how far below lo, else 0
+        above -= hi
+        apart = np.maximum(below, above)
+    else:
+        apart = np.maximum(drawn, shown)
+        apart -= np.minimum(drawn, shown)  # in uint8: no copy wider
     return judged & (np.maximum(np.maximum(apart[..., 0], apart[..., 1]), apart[..., 2]) > levels)
+
+
+def every(drawn, step):
+    """Every step-th row of a picture, or of (lo, hi)."""
+    return tuple(p[::step] for p in drawn) if isinstance(drawn, tuple) else drawn[::step]
 
 
 def agrees(drawn, shown, judged):
@@ -128,17 +160,20 @@ def agrees(drawn, shown, judged):
     return differing(drawn, shown, judged).sum() <= SAME_MISSES * max(judged.sum(), 1)
 
 
-def shown_as_drawn(sources, shown, judged):
-    """Which of the frames GL drew ({key: pixels}) the screen shows as
-    drawn: the one it differs from at the fewest pixels, where it agrees
-    with it (the frame itself first where as few); None where it shows
-    none. Two frames a degree apart differ at few pixels, fewer than a
-    screen may: the one it is nearest tells them apart."""
+def shown_as_drawn(sources, shown, judged, samples=0):
+    """Which of the frames GL drew ({key: pixels}, with `samples` a pixel)
+    the screen shows as drawn: the one it differs from at the fewest
+    pixels, where it agrees with it (the frame itself first where as few);
+    None where it shows none. Two frames a degree apart differ at few
+    pixels, fewer than a screen may: the one it is nearest tells them
+    apart. A multisampled frame may show any resolve of its samples."""
     if not sources:
         return None
+    if samples > 1:
+        sources = {k: resolves(p) for k, p in sources.items()}
     most = SAME_MISSES * max(judged.sum(), 1)
     # Every fourth row first: the two nearest there are counted in full.
-    sample = {k: int(differing(p[::4], shown[::4], judged[::4]).sum()) for k, p in sources.items()}
+    sample = {k: int(differing(every(p, 4), shown[::4], judged[::4]).sum()) for k, p in sources.items()}
     near = sorted(sample, key=lambda k: (sample[k], k != 0))[:2]
     if 4 * sample[near[0]] > 2 * most:
         return None
@@ -438,12 +473,11 @@ def explained(predicted, valid, shown, judged):
 
 class Fit(NamedTuple):
     """A presentation fitted: its parts (Causes: which frame, where the
-    pixels go, what colours become), the share it explains, the frame
-    drawn as the screen shows it, and how far that lies from the screen
-    (the mean difference, in levels)."""
+    pixels go, what colours become), the share of the screen it explains,
+    and how far the frame drawn, so presented, lies from the screen (the
+    mean difference, in levels)."""
     parts: tuple
     share: float
-    predicted: np.ndarray = None
     apart: float = np.inf
 
     def better(self, other):
@@ -499,8 +533,7 @@ def fit_source(source, shown, judged, when=None):
             predicted, colour = placed, None
         share = explained(predicted, valid, shown, judged)
         apart = float(np.abs(predicted - shown)[mask].mean()) if mask.any() else np.inf
-        found = Fit(tuple(p for p in (when, where, colour) if p is not None), share,
-                    np.where(valid[..., None], predicted, 0), apart)
+        found = Fit(tuple(p for p in (when, where, colour) if p is not None), share, apart)
         if found.better(best):
             best = found
         if where is None and share >= 1 - FIT_MISSES:
@@ -515,7 +548,7 @@ def which_frame(pair):
     one colour, where the frame drawn holds more, is nothing reaching the
     screen."""
     k = shown_as_drawn({**pair.sources, **{("held", n): p for n, p in pair.earlier.items()}}, pair.shown,
-                       pair.judged)
+                       pair.judged, pair.samples)
     if isinstance(k, tuple):
         return Cause("frozen", (k[1],))
     if k:
@@ -537,7 +570,7 @@ def fit(pair):
             best = found
         if best.share >= 1 - FIT_MISSES and best.apart <= EXACT:
             break
-    return best if best.share >= 1 - FIT_MISSES else Fit((), best.share, best.predicted)
+    return best if best.share >= 1 - FIT_MISSES else Fit((), best.share)
 
 
 def presented(parts, pair):
@@ -584,13 +617,12 @@ def unexplained(pair):
 class Verdict(NamedTuple):
     """The screen over the held frames: the frames judged; what it does
     (a Cause of kind "screen", or None where it shows every frame as
-    drawn); the frames where it does so; and the held frame it is shown
-    by (a Pair) with the frame drawn as the screen shows it, or None."""
+    drawn); the frames where it does so; and the first of them (a Pair),
+    or None."""
     frames: tuple
     cause: object = None
     failing: tuple = ()
     pair: object = None
-    predicted: object = None
 
 
 def verdict(pairs):
@@ -604,7 +636,7 @@ def verdict(pairs):
     at most FITS frames are fitted anew). The cause named is the one at
     the most frames (the first of them, where as many)."""
     found, known, fitted = {}, None, 0
-    failing = [p for p in pairs if not p.steady or shown_as_drawn(p.sources, p.shown, p.judged) != 0]
+    failing = [p for p in pairs if not p.steady or shown_as_drawn(p.sources, p.shown, p.judged, p.samples) != 0]
     for p in failing:
         if not p.steady:
             found[p.frame] = Fit((Cause("unsteady", (round(p.seconds, 1),)),), 1.0)
@@ -632,11 +664,11 @@ def verdict(pairs):
             found[p.frame] = Fit((), 0.0)
     for p in failing:
         if not found[p.frame].parts:
-            found[p.frame] = Fit((unexplained(p),), found[p.frame].share, found[p.frame].predicted)
+            found[p.frame] = Fit((unexplained(p),), found[p.frame].share)
     frames = tuple(p.frame for p in pairs)
     if not failing:
         return Verdict(frames)
     kinds = [found[p.frame].parts for p in failing]
     named = max(kinds, key=lambda k: (kinds.count(k), -kinds.index(k)))
     at = [p for p in failing if found[p.frame].parts == named]
-    return Verdict(frames, Cause("screen", named), tuple(p.frame for p in at), at[0], found[at[0].frame].predicted)
+    return Verdict(frames, Cause("screen", named), tuple(p.frame for p in at), at[0])

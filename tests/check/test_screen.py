@@ -34,9 +34,9 @@ def drawn(n):
 ALL = np.ones((H, W), bool)
 
 
-def pair(shown, n=10, sources=(0, 1, 2), judged=ALL, earlier=(), steady=True):
+def pair(shown, n=10, sources=(0, 1, 2), judged=ALL, earlier=(), steady=True, samples=0):
     return screen.Pair(n, {k: drawn(n - k) for k in sources}, np.clip(np.round(shown), 0, 255).astype(np.uint8),
-                       judged, 0.2, steady, {m: drawn(m) for m in earlier})
+                       judged, 0.2, steady, {m: drawn(m) for m in earlier}, samples)
 
 
 def named(*pairs):
@@ -53,14 +53,29 @@ COVERED = np.ones((H, W), bool)
 COVERED[80:160, 100:220] = False
 
 
-@pytest.mark.parametrize("shown, judged", [
-    (drawn(10), ALL),
-    (drawn(10).astype(float) + rng.integers(-2, 3, (H, W, 3)), ALL),  # a compositor's rounding
-    (np.where(rng.random((H, W, 1)) < 0.003, 255, drawn(10)), ALL),  # a few pixels: a cursor, rounded corners
-    (np.where(COVERED[..., None], drawn(10), 128), COVERED),  # another window over a part: not judged
-], ids=["exact", "rounded", "a few pixels", "covered"])
-def test_a_screen_that_shows_the_frame_as_drawn_is_never_named(shown, judged):
-    assert named(pair(shown, judged=judged), pair(drawn(20), n=20, judged=judged)) is None
+def resolved(n):
+    """Frame n as a swap resolves it where GL's readback took one sample: a
+    mean of its neighbours at each edge."""
+    d = drawn(n).astype(float)
+    mean = (d + np.roll(d, 1, 1) + np.roll(d, -1, 0)) / 3
+    rows, cols = (g.ravel() for g in np.mgrid[0:H, 0:W])
+    return np.where(screen.flat_at(drawn(n), rows, cols).reshape(H, W, 1), d, mean)
+
+
+@pytest.mark.parametrize("shown, judged, samples", [
+    (drawn(10), ALL, 0),
+    (drawn(10).astype(float) + rng.integers(-2, 3, (H, W, 3)), ALL, 0),  # a compositor's rounding
+    (np.where(rng.random((H, W, 1)) < 0.003, 255, drawn(10)), ALL, 0),  # a few pixels: a cursor, rounded corners
+    (np.where(COVERED[..., None], drawn(10), 128), COVERED, 0),  # another window over a part: not judged
+    (resolved(10), ALL, 4),  # a multisampled frame resolved anew by the swap
+], ids=["exact", "rounded", "a few pixels", "covered", "multisampled"])
+def test_a_screen_that_shows_the_frame_as_drawn_is_never_named(shown, judged, samples):
+    assert named(pair(shown, judged=judged, samples=samples),
+                 pair(resolved(20) if samples else drawn(20), n=20, judged=judged, samples=samples)) is None
+
+
+def test_only_a_multisampled_frame_may_show_another_resolve():
+    assert named(pair(resolved(10)), pair(resolved(20), n=20)) is not None
 
 
 @pytest.mark.parametrize("shown, part", [
