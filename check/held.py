@@ -24,12 +24,12 @@ BEFORE = 2
 # Reading: the first read FIRST after the hold (the X server's round trip),
 # then one every GAP; the screen has settled where it shows the frame as
 # drawn, or where its reads agree for SETTLE (a compositor paints a
-# damaged window at its next frame, 16 ms at 60 Hz); a screen still
-# changing after LIMIT, while the demo draws nothing, flickers (picom's
-# fading in takes 0.36 s: 1/0.028 steps of 10 ms).
+# damaged window at its next frame, 16 ms at 60 Hz: three of them); a
+# screen still changing after LIMIT, while the demo draws nothing,
+# flickers (picom's fading in takes 0.36 s: 1/0.028 steps of 10 ms).
 FIRST = 0.005
 GAP = 0.02
-SETTLE = 0.1
+SETTLE = 0.05
 LIMIT = 2.0
 
 
