@@ -54,6 +54,10 @@ REGIONS = 3
 # changing fits a blend of none of them).
 OPAQUE = 1 - 2 * SAME_LEVELS / 255
 TRANSPARENT = 0.05
+# A blend is told across frames from the pixels where the frames drawn
+# differ: at least this many (of every other pixel across and up; a turning
+# quad's edge moves thousands between two frames a degree apart).
+MOVING = 500
 # Fractions of its resolution a picture may reach the screen at.
 FACTORS = (2, 3, 4)
 # The candidate placements judged in full, of those the edges rank; the
@@ -436,15 +440,20 @@ def blend_across(pairs, placed, mask):
     s = np.stack([p[::2, ::2][at] for p in pairs]).astype(np.float32)
     d = np.stack([p[::2, ::2][at] for p in placed]).astype(np.float32)
     ds, dd = s - s.mean(axis=0), d - d.mean(axis=0)
-    if (dd * dd).sum() <= 0:
+    # The evidence: the pixels where the frames drawn differ (elsewhere any
+    # screen fits a blend, what lies behind taking up the rest).
+    moving = (np.abs(dd) > LEVELS_OFF).any(axis=(0, 2))
+    if moving.sum() < MOVING:
         return None
-    alpha = float((ds * dd).sum() / (dd * dd).sum())
+    alpha = float((ds[:, moving] * dd[:, moving]).sum() / (dd[:, moving] ** 2).sum())
     if not TRANSPARENT <= alpha <= OPAQUE:
         return None
     rest = (s - alpha * d).mean(axis=0)  # (1 - alpha) x what lies behind, at each pixel
-    if (np.abs(s - alpha * d - rest) > LEVELS_OFF).any(axis=2).mean() > FIT_MISSES:
+    if (np.abs(s - alpha * d - rest)[:, moving] > LEVELS_OFF).any(axis=2).mean() > FIT_MISSES:
         return None
     behind = rest / (1 - alpha)
+    if ((behind < -LEVELS_OFF) | (behind > 255 + LEVELS_OFF)).any(axis=1).mean() > FIT_MISSES:
+        return None  # what lies behind a window is a colour
     colour = np.median(behind, axis=0)
     one = (np.abs(behind - colour) <= LEVELS_OFF).all(axis=1).mean() >= 1 - FIT_MISSES
     return Cause("opacity", (round(alpha, 2), tuple(int(v) for v in np.clip(np.round(colour), 0, 255)) if one else None))
