@@ -52,8 +52,8 @@ class Screen:
     screen.Pair; why the screen is not judged, where it is not; how much of
     the window could be seen; the time the holds took."""
 
-    def __init__(self, display, keep=None, frames=HELD, read=read_root):
-        self.display, self.keep, self.read_root = display, keep, read
+    def __init__(self, display, keep=None, frames=HELD):
+        self.display, self.keep = display, keep
         self.frames = sorted(frames)
         self.why = None  # why the screen is not judged at all
         self.skipped = {}  # held frames not judged: why, by frame
@@ -70,7 +70,7 @@ class Screen:
             self.why = "no X display to read"
         else:
             try:
-                self.read_root(self.display)
+                read_root(self.display)
             except Unreadable as e:
                 self.why = str(e)
         return () if self.why else tuple(self.frames)
@@ -150,7 +150,7 @@ class Screen:
         time.sleep(FIRST)
         last, since = None, None
         while True:
-            shown = screen.cut(self.read_root(self.display), window)
+            shown = screen.cut(read_root(self.display), window)
             now = time.monotonic()
             if screen.shown_as_drawn(sources, shown, judged, samples) == 0:
                 return shown, now - start, True

@@ -25,14 +25,13 @@ DEMO, CAPTURE, DATA and INTERPOSE in the environment name the demo, the
 capture library, the data folder and the test preload; DISPLAY the X
 server. The model's mathematics is tested apart (test_screen.py)."""
 import os
-import subprocess
 import sys
 import tempfile
 import time
 
 from PIL import Image
 
-from check import capture, export, held, screen
+from check import export, held, screen
 from check.demo import Demo, demo_failed
 from check.frame import check_frame
 from check.scene import PROJECT_TINT, Scene
