@@ -1,7 +1,8 @@
 #!/bin/sh
 # Start-up, frame-rate and memory figures of the demo, each a ratio against a
 # bare program of the same libraries on the same Xvfb in the same run; then
-# the checker's cost a frame against reading and comparing the frame.
+# the checker's cost a frame against reading and comparing the frame, and the
+# time the screen check adds to a run.
 # Needs DEMO, BARE, CAPTURE and DATA in the environment (scripts/bench sets them).
 set -eu
 export LIBGL_ALWAYS_SOFTWARE=1
@@ -80,3 +81,6 @@ figure memory_big 2.0 "$work/memory_big"
 # The checker's cost a frame, on the same Xvfb.
 . "$(dirname "$0")/../scripts/lib/python.sh"
 $python "$(dirname "$0")/check-figure.py"
+
+# The time the screen check adds to a run, on the same Xvfb.
+$python "$(dirname "$0")/screen-figure.py"

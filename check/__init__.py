@@ -25,6 +25,12 @@
   causes.py       the frame before showing through, told by a frame's checks
   frame.py        the verdict on one frame: a cause of the whole frame, the
                   checks, blame (check_frame)
+  screen.py       what the screen does to the frames GL drew: one model
+                  (which frame, where its pixels go, what its colours
+                  become), fitted between a frame as drawn and the window
+                  as the screen shows it
+  held.py         the screen read at the frames the demo is held at, until
+                  it settles, beside the frames GL drew there
   results.py      the run's result, in one model: each check's line, its
                   status, frames and evidence; the totals and the status
   photographs.py  the test photographs: what they hold, how they are made

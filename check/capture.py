@@ -18,6 +18,9 @@ import numpy as np
 
 RESIZED = "resized.ppm"
 REPORT = "report.txt"
+# Frames held after their swap: the library's note of each, and the list the
+# caller may give it for the frames after.
+HOLD_LIST = "hold.txt"
 # Sample positions (x, y up, within a pixel) where GL did not tell them.
 STANDARD_POSITIONS = {2: [(0.75, 0.25), (0.25, 0.75)],
                       4: [(0.375, 0.875), (0.875, 0.625), (0.125, 0.375), (0.625, 0.125)]}
@@ -25,6 +28,10 @@ STANDARD_POSITIONS = {2: [(0.75, 0.25), (0.25, 0.75)],
 
 def frame_name(n):
     return f"frame-{n}.ppm"
+
+
+def held_name(n):
+    return f"held-{n}.txt"
 
 
 def frame_list(frames, between=","):
@@ -39,17 +46,19 @@ def frame_list(frames, between=","):
 
 
 def environment(directory, library, frames=(), end=None, seconds=None, rename=None, keys=None, resize=None,
-                window=None, ahead=None, preload="", base=None):
+                window=None, ahead=None, preload="", base=None, hold=()):
     """The environment that runs a program under the capture library, writing
     into `directory`: frames to save (numbers), the frame after which it ends
     (`end`) or the seconds after the first swap, a file renamed after frame N
     (N, FROM, TO), keys given after frame N (N, KEYS), a resize after frame N
     (N, (W, H)), the window's size at creation (W, H), how many saved frames
-    may wait at once (`ahead`), and other libraries to preload after it."""
+    may wait at once (`ahead`), other libraries to preload after it, and
+    frames after whose swap the program is held (Held) until released."""
     e = dict(os.environ if base is None else base)
     e["CAPTURE_DIR"] = directory
     e["LD_PRELOAD"] = " ".join(filter(None, [library, preload, e.get("LD_PRELOAD")]))
     for key, value in (("CAPTURE_FRAMES", frames and frame_list(frames)), ("CAPTURE_EXIT", end),
+                       ("CAPTURE_HOLD", hold and frame_list(hold)),
                        ("CAPTURE_SECONDS", seconds), ("CAPTURE_AHEAD", ahead),
                        ("CAPTURE_RENAME", rename and "{}:{}:{}".format(*rename)),
                        ("CAPTURE_KEYS", keys and "{}:{}".format(*keys)),
@@ -90,6 +99,50 @@ def report(directory, output=""):
     return Report(notes.get("renderer", ""), notes.get("vendor", ""), notes.get("version", ""),
                   notes.get("glsl", ""), number("frames"), number("first_swap_ns"), number("last_swap_ns"),
                   tuple(errors))
+
+
+class Held(NamedTuple):
+    """What the library wrote of a frame it holds (held-N.txt): the frame,
+    the window's drawable on the root window (x, y, w, h; None where it
+    could not say), the root's size (w, h), the rectangles of the viewable
+    windows above it (x, y, w, h each), and whether the X server is
+    Xwayland."""
+    frame: int
+    window: tuple = None
+    screen: tuple = None
+    above: tuple = ()
+    xwayland: bool = False
+
+
+def held(directory, n):
+    """The library's note of frame n, held (Held), or None where it holds
+    no such frame now."""
+    try:
+        with open(os.path.join(directory, held_name(n)), errors="replace") as f:
+            lines = [line.rstrip("\n").split("=", 1) for line in f if "=" in line]
+    except FileNotFoundError:
+        return None
+    numbers = lambda v: tuple(int(x) for x in v.split())
+    notes = dict(lines)
+    return Held(int(notes.get("frame", n)), numbers(notes["window"]) if "window" in notes else None,
+                numbers(notes["screen"]) if "screen" in notes else None,
+                tuple(numbers(v) for k, v in lines if k == "above"), notes.get("xwayland") == "1")
+
+
+def release(directory, n, then=None):
+    """Lets the program held at frame n go on; with `then` (frame numbers),
+    it holds at those of the frames after instead of the ones it was given
+    (hold.txt, written whole before the release)."""
+    if then is not None:
+        path = os.path.join(directory, HOLD_LIST)
+        with open(path + ".part", "w") as f:
+            f.write(frame_list(then))
+            f.flush()
+        os.replace(path + ".part", path)
+    try:
+        os.remove(os.path.join(directory, held_name(n)))
+    except FileNotFoundError:
+        pass
 
 
 class Frame:

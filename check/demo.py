@@ -77,6 +77,7 @@ class Demo:
         self.process, self.pool, self.unsaved = None, None, False
         self.slow = False  # the checker fell behind the demo: its own line says so
         self.pictures = {}
+        self.screen = None  # held.Screen: the screen read at the frames the demo is held at
 
     def workers(self, path, tint, photo):
         """Starts the processes that judge frames, once the first frame has
@@ -184,6 +185,8 @@ class Demo:
             os.makedirs(kept_dir, exist_ok=True)
         i = 0
         while True:
+            if self.screen is not None:
+                self.screen.poll(folder)
             while i < len(wanted) and os.path.exists(os.path.join(folder, capture.frame_name(wanted[i]))):
                 n = wanted[i]
                 path = os.path.join(folder, capture.frame_name(n))
@@ -215,6 +218,8 @@ class Demo:
                             kept[n] = Frame(path)
                     if n == SHOWN and n not in kept:
                         kept[n] = Frame(path)
+                if self.screen is not None and self.screen.wanted(n):
+                    self.screen.keep_drawn(n, kept.get(n) or Frame(path))
                 if self.keep:
                     os.replace(path, os.path.join(kept_dir, capture.frame_name(n)))
                 else:

@@ -42,6 +42,24 @@
  * The process ends with status 0 after the swap of frame CAPTURE_EXIT, or
  * CAPTURE_SECONDS seconds after the first swap, whichever comes first.
  *
+ * CAPTURE_HOLD=LIST (as CAPTURE_FRAMES): after the real swap of each frame
+ * listed, before anything else is done at it, the program is held, so that
+ * what reaches the screen can settle and be read: the library writes
+ * CAPTURE_DIR/held-N.txt (renamed into place whole), one "key=value" a line,
+ *   frame=N
+ *   window=X Y W H    the window's drawable: its top left on the root window
+ *                     and its size
+ *   screen=W H        the root window's size
+ *   above=X Y W H     a viewable window stacked above the program's top-level
+ *                     window (another client's, a window manager's), its
+ *                     rectangle on the root, borders included; one line each
+ *   xwayland=1        where the X server is Xwayland, whose root window is not
+ *                     what a Wayland compositor shows
+ * and waits until that file is removed, at most CAPTURE_HOLD_SECONDS (10 by
+ * default). Before removing it the caller may write CAPTURE_DIR/hold.txt (a
+ * LIST, renamed into place whole): from the next frame on it stands for
+ * CAPTURE_HOLD.
+ *
  * Ending so, it prints its peak resident memory ("peak_rss_kb=K") on stderr.
  * With CAPTURE_DIR set it also writes CAPTURE_DIR/report.txt after the first
  * swap and again at any exit,
@@ -51,6 +69,7 @@
  * and an "error=..." line for each frame that could not be saved. */
 #define _GNU_SOURCE
 #include <GL/gl.h>
+#include <X11/Xlib.h>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
@@ -58,6 +77,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #ifndef GL_SHADING_LANGUAGE_VERSION
 #define GL_SHADING_LANGUAGE_VERSION 0x8B8C
@@ -121,9 +141,8 @@ static const char* at_this_frame(const char* name) {
   return rest + 1;
 }
 
-/* Whether frame N is in CAPTURE_FRAMES: numbers and ranges, comma-separated. */
-static int wanted(long n) {
-  const char* list = getenv("CAPTURE_FRAMES");
+/* Whether frame N is in LIST: numbers and ranges, comma-separated. */
+static int listed(const char* list, long n) {
   while (list && *list) {
     char* end;
     const long first = strtol(list, &end, 10);
@@ -141,6 +160,11 @@ static int wanted(long n) {
     list = *end == ',' ? end + 1 : end;
   }
   return 0;
+}
+
+/* Whether frame N is in CAPTURE_FRAMES. */
+static int wanted(long n) {
+  return listed(getenv("CAPTURE_FRAMES"), n);
 }
 
 /* Waits while CAPTURE_AHEAD frames or more lie in CAPTURE_DIR, unjudged. */
@@ -270,6 +294,109 @@ static void save(const char* name) {
   free(pixels);
 }
 
+/* The frames to hold after: CAPTURE_HOLD, or the caller's hold.txt once it
+ * has written one. */
+static char hold_list[4096];
+static int hold_replaced;
+
+static const char* holds(void) {
+  return hold_replaced ? hold_list : getenv("CAPTURE_HOLD");
+}
+
+/* X errors while the windows are looked at (one destroyed meanwhile) are
+ * ignored: a window gone is no window above. */
+static int ignore_x_error(Display* d, XErrorEvent* e) {
+  (void)d;
+  (void)e;
+  return 0;
+}
+
+/* Writes what held-N.txt says of the window: its place and size, the
+ * screen's size, the windows above it, Xwayland. */
+static void describe_window(FILE* f) {
+  Display* (*display)(void);
+  Window (*drawable)(void);
+  *(void**)&display = symbol("glXGetCurrentDisplay");
+  *(void**)&drawable = symbol("glXGetCurrentDrawable");
+  Display* d = display ? display() : NULL;
+  const Window w = d && drawable ? drawable() : 0;
+  if (!w)
+    return;
+  XSync(d, False);
+  int (*before)(Display*, XErrorEvent*) = XSetErrorHandler(ignore_x_error);
+  XWindowAttributes a, r;
+  int x, y;
+  Window child, root, parent, *children = NULL;
+  unsigned n = 0;
+  if (XGetWindowAttributes(d, w, &a) && XGetWindowAttributes(d, a.root, &r) &&
+      XTranslateCoordinates(d, w, a.root, 0, 0, &x, &y, &child)) {
+    fprintf(f, "window=%d %d %d %d\nscreen=%d %d\n", x, y, a.width, a.height, r.width, r.height);
+    Window top = w; /* the program's top-level window: the root's child that holds it */
+    while (XQueryTree(d, top, &root, &parent, &children, &n) && parent != root && parent) {
+      if (children)
+        XFree(children);
+      children = NULL;
+      top = parent;
+    }
+    if (children)
+      XFree(children);
+    children = NULL;
+    if (XQueryTree(d, a.root, &root, &parent, &children, &n)) {
+      unsigned i = 0; /* bottom to top: the windows after ours are above it */
+      while (i < n && children[i] != top)
+        ++i;
+      for (++i; i < n; ++i) {
+        XWindowAttributes o;
+        if (XGetWindowAttributes(d, children[i], &o) && o.map_state == IsViewable &&
+            o.class == InputOutput)
+          fprintf(f, "above=%d %d %d %d\n", o.x, o.y, o.width + 2 * o.border_width,
+                  o.height + 2 * o.border_width);
+      }
+      if (children)
+        XFree(children);
+    }
+  }
+  int opcode, event, error;
+  if (XQueryExtension(d, "XWAYLAND", &opcode, &event, &error))
+    fprintf(f, "xwayland=1\n");
+  XSync(d, False);
+  XSetErrorHandler(before);
+}
+
+/* Holds the program after this frame's swap until the caller removes
+ * held-N.txt (at most CAPTURE_HOLD_SECONDS), then takes hold.txt's list
+ * where the caller wrote one. */
+static void hold(void) {
+  const char* dir = getenv("CAPTURE_DIR");
+  char path[4096], part[4200];
+  snprintf(path, sizeof path, "%s/held-%ld.txt", dir ? dir : ".", frame);
+  snprintf(part, sizeof part, "%s.part", path);
+  FILE* f = fopen(part, "w");
+  if (!f)
+    return;
+  fprintf(f, "frame=%ld\n", frame);
+  describe_window(f);
+  if (fclose(f) != 0 || rename(part, path) != 0) {
+    remove(part);
+    return;
+  }
+  const char* limit = getenv("CAPTURE_HOLD_SECONDS");
+  const long long until = now_ns() + (long long)((limit ? atof(limit) : 10) * 1e9);
+  while (access(path, F_OK) == 0 && now_ns() < until) {
+    const struct timespec pause = {0, 1000000}; /* 1 ms */
+    nanosleep(&pause, NULL);
+  }
+  remove(path);
+  snprintf(path, sizeof path, "%s/hold.txt", dir ? dir : ".");
+  FILE* list = fopen(path, "r");
+  if (list) {
+    const size_t got = fread(hold_list, 1, sizeof hold_list - 1, list);
+    hold_list[got] = '\0';
+    hold_replaced = 1;
+    fclose(list);
+  }
+}
+
 static void finish(void) {
   FILE* status = fopen("/proc/self/status", "r");
   char line[256];
@@ -343,6 +470,8 @@ void glutSwapBuffers(void) {
     first_swap_ns = last_swap_ns;
     write_report(); /* GL's strings, even where the program never ends */
   }
+  if (listed(holds(), frame))
+    hold();
 
   const char* v;
   if ((v = at_this_frame("CAPTURE_RENAME"))) {

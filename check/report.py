@@ -146,7 +146,7 @@ def draw(image, shapes, colour, place=lambda p: p, width=1, alpha=255, dash=0):
 def overview(seen):
     """The frame with the scene drawn over it, the misreading's outline and
     the disagreeing pixels marked (results.Evidence): an RGBA picture."""
-    frame, scene, problem = seen
+    frame, scene, problem = seen.frame, seen.scene, seen.problem
     image = Image.fromarray(frame.pixels.astype(np.uint8)).convert("RGBA")
     if scene is not None:
         draw(image, outlines(scene), EXPECTED, alpha=OVERLAY_ALPHA)
@@ -166,7 +166,7 @@ def overview(seen):
 def zoom(seen):
     """The frame around the place the problem names, each pixel enlarged,
     with the outlines and a dot on each disagreeing pixel."""
-    frame, scene, problem = seen
+    frame, scene, problem = seen.frame, seen.scene, seen.problem
     rows, cols = np.asarray(problem.rows, int), np.asarray(problem.cols, int)
     at = problem.at if problem.at is not None else (
         (int(np.median(cols)), int(np.median(rows))) if len(rows) else None)
@@ -195,9 +195,35 @@ def zoom(seen):
     return image
 
 
+# The screen's picture: the frame as drawn beside the screen as read, a
+# GAP apart, captioned; pixels not judged (covered, off the screen) dimmed.
+CAPTION = 16
+UNSEEN_DIM = 0.3
+
+
+def screen_picture(seen):
+    """The frame as GL drew it (left) beside the window as the screen
+    showed it (right), each captioned (results.Evidence with a screen)."""
+    drawn = seen.frame.pixels
+    shown, judged = seen.screen
+    shown = np.where(judged[..., None], shown, (shown * UNSEEN_DIM).astype(np.uint8))
+    h, w = drawn.shape[:2]
+    gap = 8
+    out = Image.new("RGB", (2 * w + gap, h + CAPTION), BACKGROUND)
+    out.paste(Image.fromarray(drawn.astype(np.uint8)), (0, CAPTION))
+    out.paste(Image.fromarray(shown.astype(np.uint8)), (w + gap, CAPTION))
+    pen = ImageDraw.Draw(out)
+    pen.text((2, 2), f"frame {seen.frame.number} as GL drew it", fill=(255, 255, 255))
+    pen.text((w + gap + 2, 2), "the window on the screen (dimmed: not judged)", fill=(255, 255, 255))
+    return out
+
+
 def picture(seen):
     """The picture of what a check saw (results.Evidence): the overview,
-    and for a problem the zoom beside it."""
+    and for a problem the zoom beside it; for the screen, the frame as
+    drawn beside the screen as read."""
+    if seen.screen is not None:
+        return screen_picture(seen)
     image = overview(seen)
     close = zoom(seen) if seen.problem is not None else None
     if close is None:

@@ -96,10 +96,13 @@ def frames_words(numbers):
 
 class Evidence(NamedTuple):
     """What a picture shows: a frame judged (capture.Frame), the scene it
-    was judged against, and what was found wrong there (checks.Problem)."""
+    was judged against, and what was found wrong there (checks.Problem);
+    or, for the screen, the frame as GL drew it beside the screen as read
+    there (pixels, and the pixels judged)."""
     frame: object
     scene: object = None
     problem: object = None
+    screen: tuple = None
 
 
 def evidence(frame, scene=None, problem=None):

@@ -3,7 +3,9 @@ capture library in a scratch folder, with test photographs of its own, and
 checks every frame of a whole turn, with the project's shaders and with the
 plainest ones, object by object against the scene as the demo builds it
 (scene.py, frame.py); then `l`, a resize, photographs of other kinds and the
-speed; then writes a report with a picture of every check (report.py).
+speed; then what reaches the screen at frames the demo is held at, against
+what GL drew there (held.py, screen.py); then writes a report with a
+picture of every check (report.py).
 
   python3 -m check.run --demo DEMO --capture frame_capture.so --data DATA
                        [--keep DIR] [--report DIR] [--junit FILE] [--json FILE]

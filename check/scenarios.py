@@ -5,13 +5,18 @@ process (demo.Demo), and the causes of a whole frame that a turn named."""
 import os
 import shutil
 
-from . import capture
+from . import capture, held, screen
 from .checks import IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE
 from .demo import AHEAD, TURN, Demo, Limits, demo_failed
 from .frame import check_frame
-from .results import GL, SHOWN, Outcome, RunResult, Status, evidence, one_line
+from .results import GL, SHOWN, Evidence, Outcome, RunResult, Status, evidence, frames_words, one_line
 from .scene import PROJECT_TINT, Scene
 from .turn import turn_lines
+from .words import says
+
+# Renderers that draw with the CPU: on a user's own display, the GPU's
+# driver is not in use.
+SOFTWARE = ("llvmpipe", "softpipe", "swrast")
 
 # Frames TURN + 1 to L_AT judge angles 1 to 5 again where a window
 # manager's resize left those unjudged. With the project's shaders: l after
@@ -32,6 +37,8 @@ class Run:
         # Each cause of the whole frame a turn named, by its kind: (its
         # frames, its scenario, its check).
         self.whole = {}
+        # The screen at the frames held in the turn with the project's shaders.
+        self.screen = held.Screen(os.environ.get("DISPLAY"))
 
     def note(self, text):
         """A line about the machine or the run, not a check."""
@@ -92,14 +99,22 @@ def project_turn(run, plain=None):
     d = run.demo.folder("project", run.demo.data)
     photo = run.demo.photograph(d, "quadrants")
     small = run.demo.photograph(d, "yellow", "next.jpg")
+    run.screen.keep = run.demo.keep and d
+    run.demo.screen = run.screen
     run.demo.launch(d, frames=list(range(1, L_AT + 2)), rename=(L_AT, "next.jpg", "pacific.jpg"), keys=(L_AT, "l"),
-                    resize=(RESIZE_AT, (800, 300)), ahead=AHEAD)  # the resize ends it
+                    resize=(RESIZE_AT, (800, 300)), ahead=AHEAD, hold=run.screen.start())  # the resize ends it
     judged, kept = run.demo.sweep(d, "project", "quadrants", range(1, TURN + 1), range(TURN + 1, L_AT + 1))
+    run.demo.screen = None  # the holds are this turn's only
     status, output, notes = run.demo.ended(d)
     gl = run.result.gl
     gl.update(renderer=notes.renderer, vendor=notes.vendor, version=notes.version, glsl=notes.glsl)
     for key, label in GL:
         run.note(f"{label}: {gl[key] or 'unknown'}")
+    software = next((s for s in SOFTWARE if s in gl["renderer"]), None)
+    if software and os.environ.get("DISPLAY") and os.environ.get("CHECK_OWN_DISPLAY") != os.environ["DISPLAY"]:
+        run.note(f"note: {software} is Mesa's software renderer: on your display the demo draws with the CPU, "
+                 "and the GPU's driver is not in use" + (" (LIBGL_ALWAYS_SOFTWARE is set)"
+                                                         if os.environ.get("LIBGL_ALWAYS_SOFTWARE") else ""))
     if status != 0 and run.demo.slow:  # the checker's fault, said by its own line: nothing more to judge
         if not any(o.check == "checker" for o in run.result.outcomes):
             run.error("checker", f"fell behind the demo: {status}")
@@ -204,6 +219,37 @@ def speed(run, plain=None):
         run.say("demo", "frame rate", Status.FAIL, demo_failed(output, status))
 
 
+def on_screen(run, plain=None):
+    """What reaches the screen at the frames held in the turn with the
+    project's shaders, against what GL drew there (screen.py): the frames
+    shown as drawn, or what the screen does, said once; skipped where the
+    screen cannot be read or too little of the window is seen."""
+    scenario, check, name = "screen", "what reaches the screen", "screen"
+    s = run.screen
+    seen = [f"{share * 100:.0f} % of {what}" for share, what in ((s.covered, "the window covered by other windows"),
+                                                                   (s.off, "the window off the screen"))
+            if share >= 0.005]
+    rest = f"; {' and '.join(seen)}, the rest judged" if seen else ""
+    if s.why or not s.pairs:
+        why = s.why or next(iter(s.skipped.values()), "no frame was held")
+        if seen and not s.pairs:
+            why = f"{' and '.join(seen)}: {why}"
+        run.say(scenario, check, Status.SKIP, why, name=name)
+        return
+    v = screen.verdict(s.pairs)
+    held_frames = tuple(p.frame for p in s.pairs)
+    shown = v.pair or s.pairs[0]  # the first held frame that shows what the line says
+    pictures = (Evidence(s.drawn[shown.frame], screen=(shown.shown, shown.judged)),)
+    if v.cause is None:
+        run.say(scenario, check, Status.OK, f"shows the frames as drawn ({len(held_frames)} frames){rest}", name=name,
+                frames=held_frames, pictures=pictures, seconds=s.seconds)
+        return
+    right = not any(o.status.failed for o in run.result.outcomes)
+    run.say(scenario, check, Status.FAIL, f"{frames_words(v.failing)}: {says(v.cause)}"
+            + ("; drawn right by GL" if right else "") + rest, name=name, frames=held_frames, failing=v.failing,
+            pictures=pictures, seconds=s.seconds)
+
+
 # The scenarios, in their order: a function each of the run and the folder
 # of the plainest shaders; one that returns False ends the run (the demo
 # did not run).
@@ -212,4 +258,5 @@ SCENARIOS = (
     ("plain shaders", plain_turn),
     ("photographs", photographs),
     ("speed", speed),
+    ("screen", on_screen),
 )

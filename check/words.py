@@ -35,6 +35,11 @@ ORIENTATIONS = (
 
 def placed(q, sx, sy, dx, dy):
     """A picture turned, mirrored, scaled and moved: its words."""
+    return "the whole picture " + ", ".join(placement(q, sx, sy, dx, dy)) + " in the window"
+
+
+def placement(q, sx, sy, dx, dy):
+    """How a picture was turned, mirrored, scaled and moved: a phrase each."""
     parts = [ORIENTATIONS[q][1]] if q else []
     if sx == sy != 1:
         parts.append(f"scaled by {sx:g}")
@@ -44,16 +49,17 @@ def placed(q, sx, sy, dx, dy):
     if moves:
         parts.append("moved " + " and ".join(f"{plural(n, 'pixel')} {d}" if i == 0 else f"{n:g} {d}"
                                              for i, (n, d) in enumerate(moves)))
-    return "the whole picture " + ", ".join(parts) + " in the window"
+    return parts
 
 
-def colour_words(matrix, offset, curves, examples):
+def colour_words(matrix, offset, curves, examples, where=""):
     """A map of every colour: a mix of the channels (3 x 3) and an offset,
     then a curve a channel (3 x 256 levels shown); examples: pairs of a
-    colour and what it shows as."""
+    colour and what it shows as; `where` it happens (" on the screen"),
+    said before the examples."""
     m, curves = np.asarray(matrix, float), np.asarray(curves, float)
     names = ("red", "green", "blue")
-    shows = example_words(examples)
+    shows = where + ": " + example_words(examples)
     rising = [curves[c][-1] >= curves[c][0] for c in range(3)]
     one_each = (np.count_nonzero(m, axis=1) == 1).all() and sorted(np.argmax(np.abs(m), axis=1)) == [0, 1, 2]
     signs = np.sign(m.sum(axis=1)) * np.where(rising, 1, -1)
@@ -64,13 +70,13 @@ def colour_words(matrix, offset, curves, examples):
         how = "" if not moved else f" with its {names[moved[0]]} and {names[moved[1]]} exchanged" if len(moved) == 2 \
             else " with its channels turned round: " + ", ".join(f"{names[src[c]]} shown as {names[c]}" for c in range(3))
         if (signs < 0).all():
-            return f"every colour inverted{how}: {shows}"
+            return f"every colour inverted{how}{shows}"
         if (signs > 0).all() and not np.any(offset):
-            return f"every colour{how}: {shows}"
+            return f"every colour{how}{shows}"
     if np.linalg.matrix_rank(m) == 1 and np.allclose(m[0], m[1]) and np.allclose(m[1], m[2]):
-        return f"every colour shown in grey, as its brightness: {shows}"
+        return f"every colour shown in grey, as its brightness{shows}"
     if not one_each:
-        return f"every colour mixed from the channels: {shows}"
+        return f"every colour mixed from the channels{shows}"
     levels = np.arange(256)
     shown = np.array([curves[c][np.clip(np.round(levels * m[c].sum() + offset[c]), 0, 255).astype(int)]
                       for c in range(3)])  # what each grey level shows
@@ -82,7 +88,7 @@ def colour_words(matrix, offset, curves, examples):
         how = "but black and white darker" if ends_kept else "darker"
     else:
         how = "off the same way"
-    return f"every colour {how}{gamma_words(shown) if ends_kept else ''}: {shows}"
+    return f"every colour {how}{gamma_words(shown) if ends_kept else ''}{shows}"
 
 
 def gamma_words(curves):
@@ -146,10 +152,52 @@ def says(cause, angle=None):
         if len(v) > 1 and v[1] == v[0] + 1:
             return "the frame before's picture shown again"
         return f"the picture stopped changing: from frame {v[0] + 1} on, every frame shows frame {v[0]}'s"
+    if k == "screen":
+        return ", and ".join(screen_says(part) for part in v)
     if k == "unexplained":
         return (f"most of the frame is wrong and no one change of the whole picture explains it: the "
                 f"{objects_words(v)} each differ from the scene")
     raise ValueError(f"no words for a cause of kind {k!r}")
+
+
+FRACTIONS = {2: "half", 3: "a third of", 4: "a quarter of"}
+
+
+def screen_says(cause):
+    """The words of one part of what the screen does to the frames GL drew
+    (a part of a cause of kind "screen", screen.py's)."""
+    k, v = cause.kind, cause.values
+    if k == "blank":
+        colour = "black" if max(v) <= 10 else rgb(v)
+        return f"nothing reaches the screen: the window stays {colour} while GL draws every frame"
+    if k == "shown late":
+        late = "a frame" if v[0] == 1 else f"{v[0]:g} frames"
+        return f"the screen shows each frame {late} late"
+    if k == "frozen":
+        if v[0]:
+            return f"the screen stopped changing at frame {v[0]}: it shows that frame while GL draws each anew"
+        return "the screen stopped changing: it shows one picture while GL draws each frame anew"
+    if k == "unsteady":
+        return f"the screen flickers: it kept changing for {v[0]:g} s while the demo drew nothing"
+    if k == "placed":
+        q, sx, sy, dx, dy, smooth = v
+        return "the picture reaches the screen " + ", ".join(placement(q, sx, sy, dx, dy) + ["smoothed"] * smooth)
+    if k == "resampled":
+        f, smooth = v
+        return (f"the picture reaches the screen at {FRACTIONS.get(f, f'1/{f:g} of')} its resolution, "
+                + ("smoothed" if smooth else f"each pixel repeated {f:g} times across and up"))
+    if k == "colours":
+        return colour_words(*v, where=" on the screen")
+    if k == "opacity":
+        alpha, behind = v
+        return f"the window is shown {alpha * 100:.0f} % opaque over what lies behind it" + (
+            f", here {rgb(behind)}" if behind is not None else "")
+    if k == "unexplained":
+        share, (x, y), drawn, shown = v
+        return (f"the screen differs from what GL drew, and no one change of the picture explains it: "
+                f"{share * 100:.0f} % of the window's pixels differ, e.g. ({x}, {y}) drawn {rgb(drawn)}, "
+                f"shown {rgb(shown)}")
+    raise ValueError(f"no words for a part of what the screen does of kind {k!r}")
 
 
 # A misreading of one object: the same kinds, applied to that object.

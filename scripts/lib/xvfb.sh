@@ -1,6 +1,8 @@
-# Sourced: start_xvfb DIR [LOG [SCREEN]] starts an X server of our own on a
-# free display (-displayfd picks it atomically) with a screen of SCREEN
-# (1024x768x24 by default), sets DISPLAY and xvfb_pid. DIR is a scratch
+# Sourced: start_xvfb DIR [LOG [SCREEN [OPTION...]]] starts an X server of our
+# own on a free display (-displayfd picks it atomically) with a screen of SCREEN
+# (1024x768x24 by default) and the server's OPTIONs, sets DISPLAY and
+# xvfb_pid, and CHECK_OWN_DISPLAY to the same display (the checker's note that
+# software GL draws on a user's own display is not for it). DIR is a scratch
 # folder for the hand-over pipe. The server runs in a session of its own, so
 # that Ctrl-C at the terminal does not stop it under a program still drawing
 # on it: the caller stops it with stop_xvfb from an EXIT trap, and traps INT
@@ -8,13 +10,15 @@
 # the background job is no process group leader and setsid execs without a
 # fork: xvfb_pid is the server's.)
 start_xvfb() {
-  mkfifo "$1/.displayfd"
-  setsid Xvfb -displayfd 3 -screen 0 "${3:-1024x768x24}" -nolisten tcp 3>"$1/.displayfd" \
-    2>"${2:-/dev/null}" &
+  xvfb_dir=$1 xvfb_log=${2:-/dev/null} xvfb_screen=${3:-1024x768x24}
+  shift $(($# < 3 ? $# : 3))
+  mkfifo "$xvfb_dir/.displayfd"
+  setsid Xvfb -displayfd 3 -screen 0 "$xvfb_screen" -nolisten tcp "$@" 3>"$xvfb_dir/.displayfd" \
+    2>"$xvfb_log" &
   xvfb_pid=$!
-  read -r xvfb_display <"$1/.displayfd" || return 1
-  rm -f "$1/.displayfd"
-  export DISPLAY=":$xvfb_display"
+  read -r xvfb_display <"$xvfb_dir/.displayfd" || return 1
+  rm -f "$xvfb_dir/.displayfd"
+  export DISPLAY=":$xvfb_display" CHECK_OWN_DISPLAY=":$xvfb_display"
 }
 
 # stop_xvfb stops the server that start_xvfb started, if any, and waits for

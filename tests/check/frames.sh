@@ -6,7 +6,12 @@
 # forces it, 2x and 4x; a 16-bit visual with texture quality forced
 # (bilinear, anisotropic, a level-of-detail bias); a tiling window manager
 # (i3) that gives the window its tile as soon as it is mapped, and a
-# stacking one (openbox); a 1000 x 700 window. On llvmpipe, under 4x and
+# stacking one (openbox); a 1000 x 700 window; and what reaches the screen
+# shown as drawn there, under a compositing manager with no effect on the
+# window's pixels (picom, and picom with shadows and fading in), with another
+# X client's window raised over the demo's (the covered share said, the rest
+# judged), and skipped where the screen cannot be read (16 bits a pixel,
+# which the checker's reader does not take). On llvmpipe, under 4x and
 # under i3 the checker's own test then alters a good frame and puts faults
 # into the real demo (check_test.py), and each must fail on the object at
 # fault, named; faults at some frames of the turn must fail at those frames,
@@ -70,8 +75,25 @@ fails_with() {
   ! grep -q Traceback "$work/$name.out" || { cat "$work/$name.out"; fail "$name: a traceback"; }
 }
 
+# screen_shown NAME [WORDS]: the run's screen line says the frames are shown as
+# drawn (with WORDS after it).
+screen_shown() {
+  grep -Eq "^ok screen: shows the frames as drawn \([0-9]+ frames\)${2:-}\$" "$work/stdout" ||
+    fail "$1: $(grep '^[a-zA-Z]* screen' "$work/stdout"), expected the frames shown as drawn${2:+ and $2}"
+}
+
+# compositor OPTION...: picom on the display, once it has taken the screen.
+compositor() {
+  picom "$@" >"$work/picom.log" 2>&1 &
+  picom_pid=$!
+  others="$others $picom_pid"
+  timeout 10 sh -c 'until xdotool search --name "^picom$" >/dev/null 2>&1; do sleep 0.1; done' &&
+    sleep 0.3 && kill -0 "$picom_pid" 2>/dev/null || { cat "$work/picom.log"; fail "picom $* did not start"; }
+}
+
 passes llvmpipe
 grep -q '^renderer: llvmpipe' "$work/stdout" || fail "the checks did not run on llvmpipe"
+screen_shown llvmpipe
 cp "$work/stdout" "$work/llvmpipe.out"
 faults_fail llvmpipe
 if [ "$SANITIZED" != ON ]; then
@@ -133,19 +155,33 @@ sys.exit(run.main(sys.argv, Limits(frame=$frame_s, judge=$judge_s)))" --demo "$D
   # A correct run with the faulty one as its baseline: each of its failures
   # passes now, and says so.
   also="--baseline $work/motion.json"
+  compositor --backend xrender --shadow --fading
   passes 1000x700 CAPTURE_WINDOW=1000x700
+  kill "$picom_pid"
   also=""
+  screen_shown "1000x700, picom with shadows and fading"
   for line in 'gradient quad: place and tumble (project shaders)' 'wire box: 12 edges (plain shaders)'; do
     grep -Fqx "ok $line: passes now, failed in the baseline" "$work/stdout" ||
       fail "1000x700: $line not said to pass now"
   done
+  compositor --backend xrender
   passes softpipe GALLIUM_DRIVER=softpipe
+  kill "$picom_pid"
   grep -q '^renderer: softpipe' "$work/stdout" || fail "the checks did not run on softpipe"
+  screen_shown "softpipe, picom"
   # Forced antialiasing gets what the X server offers (llvmpipe: 4 samples);
   # an Xvfb with no multisampled visual (Debian 13's) offers none.
   offered=$("$SHADER_CHECK" --samples)
   for n in 2 4; do
+    # At 2x, another client's window over the middle of the demo's, raised as
+    # soon as the first Demo window is mapped.
+    [ "$n" = 4 ] || (xdotool search --sync --onlyvisible --name '^Demo$' >/dev/null &&
+      exec xev -geometry 300x200+170+140 >/dev/null) &
+    over=$!
+    others="$others $over"
     passes "${n}x" LD_PRELOAD="$INTERPOSE" FORCE_SAMPLES=$n
+    kill "$over" 2>/dev/null
+    screen_shown "${n}x" "$([ "$n" = 4 ] || echo '; [0-9]+ % of the window covered by other windows, the rest judged')"
     if [ -n "$offered" ]; then
       grep -q '^multisampling: [0-9]* samples a pixel' "$work/stdout" || fail "${n}x: not multisampled"
     else
@@ -158,6 +194,8 @@ sys.exit(run.main(sys.argv, Limits(frame=$frame_s, judge=$judge_s)))" --demo "$D
   desktop=$DISPLAY others=$xvfb_pid
   start_xvfb "$work" "$work/xvfb16.log" 1024x768x16 || fail "a 16-bit Xvfb did not start"
   passes 16-bit-textures LD_PRELOAD="$INTERPOSE" FORCE_TEXTURE=bilinear,anisotropic,lod-bias
+  grep -q '^skip screen: the screen could not be read: unsupported bit depth: 16$' "$work/stdout" ||
+    fail "16 bits: $(grep '^[a-zA-Z]* screen' "$work/stdout"), expected a skip saying why"
   kill "$xvfb_pid"
   start_xvfb "$work" "$work/xvfb-i3.log" 1280x800x24 || fail "an Xvfb for i3 did not start"
   printf 'font pango:monospace 8\n' >"$work/i3.config" # no bar
@@ -166,6 +204,7 @@ sys.exit(run.main(sys.argv, Limits(frame=$frame_s, judge=$judge_s)))" --demo "$D
   others="$others $others_wm"
   timeout 10 sh -c 'until xprop -root I3_SOCKET_PATH >/dev/null 2>&1; do sleep 0.1; done' || fail "i3 did not start"
   passes i3
+  screen_shown i3
   grep -Eq '^skip frames \(project shaders\): frames? 1(-[0-9]+)?: drawn while the window changed size' "$work/stdout" ||
     fail "i3: frame 1 was judged, though i3 resized the window under it"
   faults_fail i3
@@ -176,8 +215,9 @@ sys.exit(run.main(sys.argv, Limits(frame=$frame_s, judge=$judge_s)))" --demo "$D
   timeout 10 sh -c 'until xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null 2>&1; do sleep 0.1; done' ||
     fail "openbox did not start"
   passes openbox
+  screen_shown openbox
   kill "$xvfb_pid"
-  DISPLAY=$desktop
+  DISPLAY=$desktop CHECK_OWN_DISPLAY=$desktop
 
   # The checker's own failures are its lines, status 3: frames the capture
   # could not save (a file size limit in the demo, as on a full disk), and an

@@ -62,7 +62,10 @@
  *         LO..HI), background:R,G,B (the clear colour, 0..255), late:K (each
  *         frame shows the one K before; the first K black), frozen:F (from
  *         frame F on, frame F's picture), corner:K (each quad drawn without
- *         its corner K, 0..3: a triangle of the three others).
+ *         its corner K, 0..3: a triangle of the three others), blend:A
+ *         (the picture A opaque over diagonal bands of three colours, as a
+ *         desktop behind a see-through window); scale:S,SY,1 samples the
+ *         picture smoothed (bilinear), not pixel by pixel.
  *   TRY=...            a line of src/demo.cpp changed as a learner would change
  *                      it, for the "Try it" of the page on how the picture is
  *                      made (page/); any of them, comma-separated:
@@ -71,6 +74,14 @@
  *         unflipped    the photograph uploaded as the file holds it, top row
  *                      first, not flipped;
  *         replace      the texture environment GL_REPLACE, not GL_MODULATE.
+ *   SCREEN=KIND[:A[,B...]]  what reaches the screen changed, not what GL drew,
+ *                      as a compositor or a display path may change it: the
+ *                      kinds of PICTURE that change a drawn picture (not
+ *                      resolution, background nor corner), made of the frame
+ *                      the back buffer holds at the swap and painted into the
+ *                      window's front buffer right after it. The back buffer,
+ *                      which the capture library reads before the swap, and
+ *                      every frame GL draws after stay as they were.
  * Frames are counted by glClear, which the demo calls once at the start of
  * each; a frame's own faults are made at its first glFlush, the demo's own
  * (freeglut's glutSwapBuffers calls glFlush again, after the frame has been
@@ -116,6 +127,9 @@ static int setting(const char* name, const char* value) {
 }
 
 static int picture(const char* kind, double* p, int most);
+/* The variable whose kinds picture() reads: PICTURE, or SCREEN while what
+ * reaches the screen is made. */
+static const char* changing = "PICTURE";
 /* The viewport the program asked for. */
 static GLint asked[4];
 static void (*real_glViewport)(GLint, GLint, GLsizei, GLsizei);
@@ -169,7 +183,7 @@ void glClear(GLbitfield mask) {
 
 /* PICTURE's kind (up to its colon) is KIND; its numbers go into p[]. */
 static int picture(const char* kind, double* p, int most) {
-  const char* v = getenv("PICTURE");
+  const char* v = getenv(changing);
   const size_t n = strlen(kind);
   if (!v || strncmp(v, kind, n) != 0 || (v[n] != ':' && v[n] != '\0'))
     return 0;
@@ -200,7 +214,7 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
   /* Where each pixel comes from, as (x, y) in pixels from the top left. */
   double m[4] = {1, 0, 0, 1}, t[2] = {0, 0};
-  int moves = 1;
+  int moves = 1, smooth = 0;
   if (picture("mirror", p, 4)) {
     m[0] = -1;
     t[0] = w - 1;
@@ -221,6 +235,7 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
     m[3] = 1 / sy;
     t[0] = cx - cx / p[0];
     t[1] = cy - cy / sy;
+    smooth = p[2] != 0;
   } else {
     moves = 0;
   }
@@ -232,8 +247,22 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
         const int ix = (int)floor(sx + 0.5), iy = (int)floor(sy + 0.5);
         if (ix < 0 || iy < 0 || ix >= w || iy >= h)
           o[0] = o[1] = o[2] = 0;
-        else
+        else if (!smooth)
           memcpy(o, in + ((size_t)(h - 1 - iy) * w + ix) * 3, 3);
+        else { /* bilinear, the edges held */
+          const int x0 = (int)floor(sx), y0 = (int)floor(sy);
+          for (int k = 0; k < 3; ++k) {
+            double v = 0;
+            for (int j = 0; j < 4; ++j) {
+              int px = x0 + (j & 1), py = y0 + (j >> 1);
+              const double wx = (j & 1) ? sx - x0 : 1 - (sx - x0), wy = (j >> 1) ? sy - y0 : 1 - (sy - y0);
+              px = px < 0 ? 0 : px >= w ? w - 1 : px;
+              py = py < 0 ? 0 : py >= h ? h - 1 : py;
+              v += wx * wy * in[((size_t)(h - 1 - py) * w + px) * 3 + k];
+            }
+            o[k] = (unsigned char)(v + 0.5);
+          }
+        }
       }
     return;
   }
@@ -249,6 +278,10 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
   else if ((tabled = picture("levels", p, 2)))
     for (int v = 0; v < 256; ++v)
       table[v] = (unsigned char)(p[0] + (p[1] - p[0]) * v / 255.0 + 0.5);
+  double alpha = 1;
+  const int blend = picture("blend", p, 1);
+  if (blend)
+    alpha = p[0];
   for (size_t i = 0; i < n; i += 3) {
     unsigned char* o = out + i;
     const unsigned char* c = in + i;
@@ -256,6 +289,13 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
       o[k] = tabled ? table[c[k]] : c[order[k]];
     if (grey)
       o[0] = o[1] = o[2] = (unsigned char)(0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2] + 0.5);
+    if (blend) { /* over a desktop of diagonal bands, a colour each */
+      const size_t at = i / 3;
+      const int x = (int)(at % (size_t)w), y = (int)(at / (size_t)w), band = ((x + y) / 40) % 3;
+      const double behind[3] = {band == 0 ? 200 : 40, band == 1 ? 160 : 60, band == 2 ? 220 : 30};
+      for (int k = 0; k < 3; ++k)
+        o[k] = (unsigned char)(alpha * c[k] + (1 - alpha) * behind[k] + 0.5);
+    }
   }
   if (picture("late", p, 1)) {
     const int k = (int)p[0];
@@ -394,6 +434,46 @@ void glFlush(void) {
     }
   }
   real_glFlush();
+}
+
+/* SCREEN: the frame GL drew changed as SCREEN says, painted into the front
+ * buffer right after the swap; the frames before, for the kinds of time, are
+ * those GL drew. */
+void glutSwapBuffers(void) {
+  static void (*real_glutSwapBuffers)(void);
+  REAL(glutSwapBuffers);
+  if (!getenv("SCREEN")) {
+    real_glutSwapBuffers();
+    return;
+  }
+  enum { KEPT = 16 };
+  static unsigned char* past[KEPT];
+  GLint view[4];
+  glGetIntegerv(GL_VIEWPORT, view);
+  const size_t n = (size_t)view[2] * view[3] * 3;
+  unsigned char* drawn = malloc(n);
+  unsigned char* shown = malloc(n);
+  if (drawn && shown) {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, view[2], view[3], GL_RGB, GL_UNSIGNED_BYTE, drawn);
+  }
+  real_glutSwapBuffers();
+  if (drawn && shown) {
+    changing = "SCREEN";
+    change_picture(drawn, shown, view[2], view[3], past, KEPT);
+    changing = "PICTURE";
+    glDrawBuffer(GL_FRONT);
+    draw_over(shown, view[2], view[3]);
+    glFlush();
+    glDrawBuffer(GL_BACK);
+    free(past[KEPT - 1]);
+    memmove(past + 1, past, sizeof past - sizeof *past);
+    past[0] = drawn;
+    drawn = NULL;
+  }
+  free(drawn);
+  free(shown);
 }
 
 static void (*real_glColor3f)(GLfloat, GLfloat, GLfloat);
