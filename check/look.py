@@ -389,7 +389,7 @@ class Look:
             # two late is so at every frame.
             for far in [None] * bool(LATEST_ANGLE[0]) + sorted({abs(off) for off in ANGLES}):
                 offsets = [off for off, ms in ANGLES.items() if (off == LATEST_ANGLE[0] if far is None else
-                                                                  abs(off) == far) or off == -1
+                                                                  abs(off) == far or off == -1)
                            if all(explains_strays(self.scene, n, fits[n][None], m) for n, m in zip(TURNING, ms))]
                 if not any(off == LATEST_ANGLE[0] if far is None else abs(off) == far for off in offsets):
                     continue

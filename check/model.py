@@ -438,7 +438,7 @@ def judging(cause, frame, scene):
         view = viewport(w, h)
         if how == SAMPLED:  # low pixel i is the pixel f i of the window's drawing: its centre there
             view = view + [[0, 0, 0.5 - 0.5 / f], [0, 0, 0.5 / f - 0.5]]
-        return reframed(frame, frame.pixels[:h * f, :w * f].reshape(h, f, w, f, 3).mean(axis=(1, 3)) if how == SMOOTHED
+        return reframed(frame, block_middles(frame.pixels, f, w, h) if how == SMOOTHED
                         else frame.pixels[:h * f:f, :w * f:f]), scene.changed(w=w, h=h, view=view, quads=scene.quads)
     if k == "colours":
         undone = unmap(frame.pixels, *v[:3])
@@ -446,6 +446,14 @@ def judging(cause, frame, scene):
     if k == "background":
         return reframed(frame, unbackground(frame.pixels, scene, v)), scene
     raise ValueError(f"no judging under a cause of kind {k!r}")
+
+
+def block_middles(pixels, f, w, h):
+    """Each f x f block's middle: a smoothed picture's pixel of the smaller
+    size (the mean of the middle two each way where f is even): (h, w, 3)."""
+    picks = [f // 2] if f % 2 else [f // 2 - 1, f // 2]
+    out = sum(pixels[r:h * f:f, c:w * f:f].astype(np.uint16) for r in picks for c in picks)
+    return out / len(picks) ** 2
 
 
 def reframed(frame, pixels):
@@ -571,11 +579,13 @@ def smoothed(frame, widths):
     have been drawn at and shown smoothed: Causes, first the one the box's
     lines measure (`widths`: their width over a width-1 line's; a line drawn
     at 1/f of the size and smoothed is f wide)."""
-    p = frame.pixels.astype(np.int16)
-    h, w = p.shape[:2]
-    steep = max(np.abs(np.diff(p, axis=0)).max(), np.abs(np.diff(p, axis=1)).max())
-    if steep > 128 + ROUND:
-        return []
+    h, w = frame.pixels.shape[:2]
+    for every in (16, 3):  # a frame drawn at its size shows a steep step at a few rows already
+        p = frame.pixels
+        steep = max(np.abs(np.diff(p[:, ::every].astype(np.int16), axis=0)).max(),
+                    np.abs(np.diff(p[::every].astype(np.int16), axis=1)).max())
+        if steep > 128 + ROUND:
+            return []
     factors = sorted(FACTORS, key=lambda f: abs(f - widths) if widths else 0)
     return [Cause("resolution", (f, 1, w // f, h // f)) for f in factors if w // f >= 32 and h // f >= 32]
 
