@@ -147,19 +147,23 @@ def check_angle(look):
     """Frame N at N degrees: the two quads together fit no better a degree
     off; an angle is named only where it explains the frame."""
     off = angle_fits(look.fits)
-    if off:
-        both = [look.fits[n][None] for n in TURNING]
-        scene = look.scene
-        for m in ANGLES[off]:
-            scene = m.scene(scene)
-        rows, cols = (np.concatenate([getattr(f, k) for f in both]) for k in ("off_rows", "off_cols"))
-        # Where nothing of the scene at N is missing, the frame before may be
-        # showing through around it instead; the run tells them apart.
-        behind = off < 0 and sum(f.missing for f in both) * 3 < sum(f.residual for f in both)
-        cause = Cause("angle", (off, behind))
-        return Problem(says(cause, look.scene.angle), rows, cols, around(rows, cols), scene,
-                       ("tiled quad", "gradient quad"), cause=cause)
-    return None
+    return off and angle_problem(look, off, look.fits)
+
+
+def angle_problem(look, off, fits):
+    """The frame drawn OFF degrees off its scene's angle, its evidence the
+    turning quads' pixels off the scene in `fits` ({quad: {None: Fit}})."""
+    both = [fits[n][None] for n in TURNING]
+    scene = look.scene
+    for m in ANGLES[off]:
+        scene = m.scene(scene)
+    rows, cols = (np.concatenate([getattr(f, k) for f in both]) for k in ("off_rows", "off_cols"))
+    # Where nothing of the scene at N is missing, the frame before may be
+    # showing through around it instead; the run tells them apart.
+    behind = off < 0 and sum(f.missing for f in both) * 3 < sum(f.residual for f in both)
+    cause = Cause("angle", (off, behind))
+    return Problem(says(cause, look.scene.angle), rows, cols, around(rows, cols), scene,
+                   ("tiled quad", "gradient quad"), cause=cause)
 
 
 # ------------------------------------------------------------------- colours

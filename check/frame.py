@@ -14,8 +14,8 @@ from .blame import blame, following
 from .capture import Frame  # noqa: F401 - the checker's frames, read where they are judged
 from .causes import whole_frame
 from .checks import (ANGLE, BLAME, BOX, CHECKS, CLEAR_CHECK, COLOUR_CHECKS, DEPTH, OUTLINE_CHECKS, WHOLE, Check,
-                     Problem, edge_widths)
-from .look import TURNING, Look
+                     Problem, angle_problem, edge_widths)
+from .look import TURNING, Look, better_reading
 from .model import Cause
 from .picture import BACKGROUND, reference_at, segments
 from .tolerances import FEW, MISSES, WIDE
@@ -54,20 +54,29 @@ GATE = MISSES / 5
 def check_frame(frame, scene):
     """Every check on one frame: [Result]. A cause of the whole frame is
     looked for first: a frame of one colour is nothing drawn, and every
-    other check follows from it unjudged; where the reduced copy shows a
-    change of the picture, the changes that fit it are judged by the
+    other check follows from it unjudged; a frame at the angle off that
+    the frames before were at is judged at that angle first; where the
+    reduced copy shows a change of the picture, the changes that fit it are judged by the
     checks, and the first that explains the frame as a correct frame is
     explained is named. Where objects fail on their own, the changes that
     only the whole frame shows (another resolution, a move of a pixel or
     two) are tried the same way. An error inside a check is that check's
     own result, never the end of the run. Where several fail, those that
     another object's fault explains follow from it (blame)."""
+    results = verdict(frame, scene)
+    angle = next((r.problem.cause for r in results if r.check == ANGLE and r.problem), None)
+    off = angle.values[0] if angle and angle.kind == "angle" else None
+    STREAK[:] = [off, STREAK[1] + 1 if off and off == STREAK[0] else int(bool(off))]
+    return results
+
+
+def verdict(frame, scene):
     try:
         colour = model.flat_colour(frame.pixels)
         if colour is not None:
             return [Result(WHOLE, Problem(says(Cause("nothing", colour)), cause=Cause("nothing", colour)))] + \
                 following([Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
-        again = shown_again(frame, scene)
+        again = shown_again(frame, scene) or at_latest_angle(frame, scene)
         if again:
             return again
         points = model.grid(frame.pixels)
@@ -136,6 +145,41 @@ def shown_again(frame, scene):
     cause = Cause("stopped", (seen[0],))
     return [Result(ANGLE, Problem(says(cause), cause=cause)) if c == ANGLE else Result(c) if c == WHOLE else
             Result(c, Problem(""), follows=ANGLE) for c in CHECKS]
+
+
+# The angle off that the frames this process judged last were at, and how
+# many ran so: from STEADY on, the next frame is judged at that angle first.
+STREAK = [None, 0]
+STEADY = 3
+
+
+def at_latest_angle(frame, scene):
+    """A frame drawn at the angle off that the frames before were at: every
+    check passes at that angle, and the turning quads fit it far better
+    than the scene's (better_reading). The angle's check names it, the
+    turning quads' outlines follow ([Result]); or None, and the frames
+    count anew."""
+    off, run = STREAK
+    if run < STEADY:
+        return None
+    STREAK[1] = 0
+    there = Look(frame, model.angle_scene(scene, off))
+    results = [judged(c, there) for c in CHECKS]
+    if any(r.problem or r.error for r in results):
+        return None
+    look = Look(frame, scene)
+    fits = look.fits_of({n: look.outline_cases(n, ()) for n in TURNING}, keep=False)
+    # Both quads together, as the angle's check weighs them.
+    summed = {how: fs[TURNING[0]][None]._replace(stray=sum(fs[n][None].stray for n in TURNING),
+                                                 residual=sum(fs[n][None].residual for n in TURNING))
+              for how, fs in ((None, fits), (off, there.fits))}
+    if better_reading(summed, (off,)) != off:
+        return None
+    STREAK[1] = run
+    found = angle_problem(look, off, fits)
+    turning = {OUTLINE_CHECKS[n] for n in TURNING}
+    return [r._replace(problem=found) if r.check == ANGLE else
+            r._replace(problem=Problem(""), follows=ANGLE) if r.check in turning else r for r in results]
 
 
 def ordered(causes):
