@@ -30,8 +30,8 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     judge colours; pictures: {frame: signature}): frames that show the
     picture of the frame before, a run of them, are the picture that
     stopped changing, said by the angle check; every frame K degrees back,
-    the first K showing nothing, is K frames of lag, said by the angle
-    check (the first frames' lines follow from it); a lone frame a degree
+    the first K showing nothing (or all drawn), is K frames of lag, said
+    by the angle check (the first frames' lines follow from it); a lone frame a degree
     back that misses nothing of its own scene, with its neighbours at
     their angles, is the frame before showing through, said by the whole
     frame's check (the angle follows from it); and between two frames that
@@ -82,8 +82,12 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     if k and sum(0 < b <= k for b in back) >= (1 - LAG_OTHERS) * len(offsets):
         later = [n for n in frames if n > k]
         first = [n for n in frames if n <= k]
-        if later and all(blank(n) for n in first) and back.count(k) >= LAG_SHARE * len(later):
-            c = Cause("late", (k, f"1-{k}" if k > 1 else "1"))
+        # The first K frames show nothing, or (drawn at the angle K
+        # degrees back from the start) none of them does.
+        start = all(blank(n) for n in first) or not any(blank(n) for n in first)
+        if later and start and back.count(k) >= LAG_SHARE * len(later):
+            nothing = first and blank(first[0])
+            c = Cause("late", (k, (f"1-{k}" if k > 1 else "1") if nothing else ""))
             for n in offsets:
                 name(n, angle, c)  # NOTE: a frame judged a degree back near face-on is named late too
             for n in first + [n for n in frames if (cause(n, whole) or Cause("")).kind == "behind"]:

@@ -143,8 +143,10 @@ def says(cause, angle=None):
         off, behind = v
         said = f"drawn at {angle + off} degrees, expected {angle}"
         return said + f", or drawn at {angle} with the frame before showing through" if behind else said
-    if k == "late":
+    if k == "late":  # (K, the first frames, which show nothing; "": none, every frame drawn)
         n, first = v
+        if not first:
+            return f"every frame drawn {n} degree{'s' if n > 1 else ''} short of its angle: frame N at N − {n} degrees"
         before = "the frame before" if n == 1 else f"the frame {n} before"
         return f"each frame shows {before}: frame N drawn at N − {n} degrees" + (
             f", frame{'s' if n > 1 else ''} {first} nothing" if first else "")

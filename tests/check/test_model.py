@@ -255,7 +255,6 @@ def test_every_frame_k_degrees_back_the_first_k_black_is_k_frames_of_lag(k):
 
 @pytest.mark.parametrize("first, frames", [
     (NOTHING, {20: Cause("angle", (-1, True)), 30: Cause("angle", (-1, True))}),  # lone frames: not a lag
-    (None, {n: Cause("angle", (-1, False)) for n in range(2, 40)}),  # the first drawn at 0 degrees: a degree late
     (NOTHING, {n: Cause("angle", (-1 if n % 2 else 2, False)) for n in range(2, 40)}),  # both ways: no one lag
 ])
 def test_what_is_no_lag(first, frames):
@@ -263,6 +262,15 @@ def test_what_is_no_lag(first, frames):
                                                                                    else {}))) for n in range(1, 41)}
     out = across_frames(judged_, WHOLE, ANGLE, 360)
     assert "late" not in {kind for kind, _ in failing(out, ANGLE).values()}
+
+
+@pytest.mark.parametrize("k", [1, 3])
+def test_every_frame_k_degrees_back_the_first_drawn_is_no_lag_but_an_angle_short(k):
+    judged_ = {n: (None, results(angle=Cause("angle", (-k, n % 3 == 0))) if n > 3 else results()) for n in range(1, 41)}
+    out = across_frames(judged_, WHOLE, ANGLE, 360)
+    assert failing(out, ANGLE) == {n: ("late", None) for n in range(4, 41)}
+    assert says(out[30][1][-1].problem.cause, 30).startswith(f"every frame drawn {k} degree")
+    assert not failing(out, WHOLE)
 
 
 def test_a_lone_frame_a_degree_back_that_misses_nothing_is_the_frame_before_showing_through():
