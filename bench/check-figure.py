@@ -97,6 +97,7 @@ def main():
         for kind in drawn_wrong(frames, 1):
             frame.LATEST.clear()  # each kind judged as the first a process sees, then on
             frame.SEEN.clear()  # the captured frames' pictures were judged right
+            frame.STREAK[:] = [None, 0]
             for i in range(1, len(frames)):
                 f = drawn_wrong(frames, i)[kind]
                 t = time.perf_counter()

@@ -16,7 +16,7 @@ from .causes import whole_frame
 from .checks import (ANGLE, BLAME, BOX, CHECKS, CLEAR_CHECK, COLOUR_CHECKS, DEPTH, OUTLINE_CHECKS, WHOLE, Check,
                      Problem, angle_problem, edge_widths)
 from .look import TURNING, Look, better_reading
-from .model import Cause
+from .model import JUDGED, Cause
 from .picture import BACKGROUND, reference_at, segments
 from .tolerances import FEW, MISSES, WIDE
 from .words import says
@@ -90,14 +90,19 @@ def verdict(frame, scene):
             if number <= FAILED[1]:  # another run, or a frame judged apart
                 FAILED[0] = 0
             FAILED[1] = number
-            search = FAILED[0] < FAILURES or number % AGAIN == 0
+            search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
             tries = itertools.chain(latest, lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:
-            tries = repeated
+            tries, search = repeated, True
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found
         FAILED[0] += bool(shown)
+        if not search and WRONG:
+            found = wrong_again(scene, points, base)
+            if found:
+                return found
+        WRONG.clear()
         look = Look(frame, scene)
         widths = [np.median(w) / e.allowed for e, _, w in edge_widths(look)]
         wide = np.median(widths) if widths else None
@@ -112,6 +117,10 @@ def verdict(frame, scene):
     try:
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
+        if own and not shown and LATEST:  # a cause the reduced copy is too faint to show here
+            found = cause_of(frame, scene, points, ident, base, [model.resized(c, frame) for c in LATEST], results)
+            if found:
+                return found
         if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":
             subtle = itertools.chain(model.smoothed(frame, wide), lazily(placed_nearby, scene, frame))
             found = cause_of(frame, scene, points, ident, base, subtle, results)
@@ -120,6 +129,9 @@ def verdict(frame, scene):
         results = at_its_angle(frame, scene, results)
         results = blame(look, whole_frame(look, results))
         results = unexplained(results)
+        cause = results[0].problem and results[0].problem.cause
+        if cause and cause.kind == "unexplained":
+            WRONG[:] = cause.values
     except Exception as e:  # noqa: BLE001
         results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
     return bare([diagnosed(r) for r in results])
@@ -197,9 +209,14 @@ def best_first(scene, points, ident, base, shown, latest, search):
     fit it best first, where `search`."""
     if not search:
         return []
-    fitted = [(c, model.fits_under(c, scene, *model.coarse(points, ident)).total)
-              for c in model.candidates(scene, points, ident, shown) if c not in latest]
-    return [c for c, _ in sorted(fitted, key=lambda cf: cf[1])]
+    few = model.coarse(points, ident)
+    fitted = [(c, model.fits_under(c, scene, *few)) for c in model.candidates(scene, points, ident, shown)
+              if c not in latest]
+    # Those that may fit as a correct frame fits (fits_better's first look),
+    # or, placed a pixel or two off, fit twice as well as the scene already.
+    scene_fit = model.fit(few[1], few[0].got).total
+    return [c for c, f in sorted(fitted, key=lambda cf: cf[1].total)
+            if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW]
 
 
 # A cause that only the whole frame shows is looked for where one of the
@@ -297,10 +314,10 @@ CANDIDATES = 3
 
 
 # A search of the causes that failed FAILURES frames running, on and on (a
-# picture no one cause explains), is made again every AGAIN frames only: the
-# cost of a frame stays its own, whatever the frames show. FAILED: the count
-# and the last frame's number.
-FAILURES, AGAIN = 8, 8
+# picture no one cause explains), is made again only where the count of
+# failures is a power of two: the cost of a turn stays its own, whatever the
+# frames show. FAILED: the count and the last frame's number.
+FAILURES = 4
 FAILED = [0, 0]
 
 
@@ -383,10 +400,10 @@ def at_its_angle(frame, scene, results):
 
 def unexplained(results):
     """Where no cause of the whole frame was found and most objects fail on
-    their own, one line says so, with the objects, and theirs follow from
+    their own (the background, where nothing is drawn, one of them), one line says so, with the objects, and theirs follow from
     it."""
-    own = [r for r in results if r.problem and not r.follows and r.check.object]
-    objects = list(dict.fromkeys(r.check.object for r in own))
+    own = [r for r in results if r.problem and not r.follows and part(r)]
+    objects = list(dict.fromkeys(map(part, own)))
     if len(objects) < UNEXPLAINED or any(r.check == WHOLE and r.problem for r in results):
         return results
     cause = Cause("unexplained", tuple(objects))
@@ -396,7 +413,46 @@ def unexplained(results):
     return following(results, {r.check: WHOLE for r in own})
 
 
-# Objects failing on their own that make most of the frame wrong.
+def part(result):
+    """The part of the picture a check judges: an object's name, the
+    "background" (the clear colour's), or None (the whole scene's)."""
+    return "background" if result.check == CLEAR_CHECK else result.check.object
+
+
+def parts(results):
+    """The parts of the picture that fail on their own: a set of names, and
+    whether anything else does (a check of no part)."""
+    own = [r for r in results if r.problem and not r.follows]
+    return {part(r) for r in own} - {None}, any(part(r) is None for r in own)
+
+
+# The parts of the picture that the frame this process judged last was
+# found wrong with, no one change explaining them ("unexplained").
+WRONG = []
+
+
+def wrong_again(scene, points, base):
+    """A frame on which no search is made, whose reduced copy shows every
+    part off that the frame before was found wrong with (WRONG), is wrong
+    the same way: the whole frame's Result says so, every other check
+    follows unjudged ([Result]); or None."""
+    off = base.off > GATE * base.judged + FEW
+    names = ("background",) + tuple(scene.quads)
+    if not set(WRONG) <= {names[o] for o, is_off in zip(JUDGED, off) if is_off}:
+        return None
+    cause = Cause("unexplained", tuple(WRONG))
+    return [whole_result(cause, points, base, scene)] + following([Result(c) for c in CHECKS[1:]],
+                                                                {c: WHOLE for c in CHECKS[1:]})
+
+
+def within(results, unexplained):
+    """Whether the parts that fail on their own in `results` are some of
+    those a Cause("unexplained", parts) names, and nothing else fails."""
+    failing, other = parts(results)
+    return bool(failing) and not other and failing <= set(unexplained.values)
+
+
+# Parts of the picture failing on their own that make most of the frame wrong.
 UNEXPLAINED = 3
 
 

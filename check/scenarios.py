@@ -8,7 +8,7 @@ import shutil
 from . import capture, held, screen
 from .checks import IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE
 from .demo import AHEAD, TURN, Demo, Limits, demo_failed
-from .frame import check_frame
+from .frame import check_frame, within
 from .results import GL, SHOWN, Evidence, Outcome, RunResult, Status, evidence, frames_words, one_line
 from .scene import PROJECT_TINT, Scene
 from .turn import turn_lines
@@ -35,7 +35,7 @@ class Run:
         self.scenario = "run"  # what the demo runs for now: a capture error's line is of it
         self.demo = Demo(demo, capture_library, data, scratch, keep, limits, self.error)
         # Each cause of the whole frame a turn named, by its kind: (its
-        # frames, its scenario, its check).
+        # frames, its scenario, its check, the Cause).
         self.whole = {}
         # The screen at the frames held in the turn with the project's shaders.
         self.screen = held.Screen(os.environ.get("DISPLAY"))
@@ -66,14 +66,18 @@ class Run:
     def single(self, scenario, check, frame, scene, results, first=(), about=None):
         """The line of a check of one frame (results.one_line): where the
         frame shows a cause of the whole frame that a turn named, or the
-        turn found a frame of lag, it follows from that turn's line; with
+        turn found a frame of lag, or only some of the parts that a turn
+        found most of the frame wrong with fail, it follows from that
+        turn's line; with
         `about` (records), of the checks it is about."""
         whole = next((r for r in results if r.check == WHOLE and r.problem and not r.follows), None)
         shown_late = next((k for k in ("late", "stopped") if k in self.whole), None)
+        wrong = self.whole.get("unexplained")
         cause = whole.problem.cause.kind if whole and whole.problem.cause.kind in self.whole else \
-            shown_late if shown_late and any(r.problem for r in results) else None
+            shown_late if shown_late and any(r.problem for r in results) else \
+            "unexplained" if wrong and within(results, wrong[3]) else None
         if cause:
-            _, in_scenario, named = self.whole[cause]
+            _, in_scenario, named, _ = self.whole[cause]
             says = f": {whole.problem.says}" if whole and cause != shown_late else ""
             self.line(Outcome(scenario, check, Status.FOLLOWS, f"{scenario}: {check}",
                               f"frame {frame.number}: follows from {named} ({in_scenario}){says}", None,

@@ -37,7 +37,8 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     frame's check (the angle follows from it); and between two frames that
     show a cause of the whole frame, a frame where only the checks that
     read colours fail shows it too (a frame that shows too few of the
-    scene's colours to tell it by). Returns the same form."""
+    scene's colours to tell it by), and between two where most of the
+    frame is wrong, a frame where only some of the same parts are. Returns the same form."""
     def result(n, check):
         why, results = out.get(n, ("not judged", None))
         return None if why or not results else next((r for r in results if r.check == check), None)
@@ -93,15 +94,18 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
             for n in first + [n for n in frames if (cause(n, whole) or Cause("")).kind == "behind"]:
                 replace(n, lambda r: follow(angle)(r) if r.check == whole or r.follows == whole else r)
             return out
-    for kind in ("colours", "one colour", "background"):
+    for kind in ("colours", "one colour", "background", "unexplained"):
         seen = [n for n in frames if (cause(n, whole) or Cause("")).kind == kind]
         for a, b in zip(seen, seen[1:]):
             for n in range(a + 1, b):
                 own = [r for r in (out[n][1] if n in frames else ()) if r.problem and not r.follows]
-                if own and all(r.check in colour_checks for r in own):
+                shows = frame.within(out[n][1], cause(a, whole)) if kind == "unexplained" else \
+                    all(r.check in colour_checks for r in own)
+                if own and shows:
                     problem = result(a, whole).problem
                     replace(n, lambda r: r._replace(problem=problem) if r.check == whole else
-                            follow(whole)(r) if r.problem and r.check in colour_checks else r)
+                            follow(whole)(r) if r.problem and (kind == "unexplained" or r.check in colour_checks)
+                            else r)
     for n in offsets:
         c = angles[n]
         alone = offsets[n] == -1 and c.values[1] and all(
@@ -162,7 +166,7 @@ def turn_lines(run, label, tint, photo, judged, kept):
         o = t.outcome(label, check, seen, kept, scene_of)
         cause = o.status is Status.FAIL and t.at[Status.FAIL][o.failing[0]].problem.cause
         if cause and (check == WHOLE or cause.kind in ("late", "stopped")):
-            frames, scenario, named = run.whole.setdefault(cause.kind, (o.failing, label, check.id))
+            frames, scenario, named, _ = run.whole.setdefault(cause.kind, (o.failing, label, check.id, cause))
             frame.remember(cause)  # the frames judged here after the turn try it first
             if scenario != label and set(o.failing) <= set(frames):
                 # The same cause at frames where the turn before found it,

@@ -32,6 +32,8 @@ def fresh():
     frame.LATEST.clear()
     frame.SEEN.clear()
     frame.FAILED[:] = [0, 0]
+    frame.WRONG.clear()
+    frame.STREAK[:] = [None, 0]
 
 
 def scene(angle, w=W, h=H, tint=PROJECT_TINT):
@@ -219,6 +221,20 @@ def test_two_faults_are_not_forced_into_one_change():
     assert found[WHOLE].problem.cause == Cause("placed", (1, 1, 1, 0, 0)) and not found[BOX].follows
 
 
+def test_a_change_of_no_kind_of_the_family_is_said_plainly_frame_after_frame():
+    # The picture 70 % opaque over diagonal bands of three colours: no one
+    # change of the picture; said so at every frame, whether searched
+    # again or not, and no longer once a frame is right.
+    y, x = np.mgrid[0:H, 0:W]
+    bands = np.array([(200, 60, 30), (40, 160, 30), (40, 60, 220)])[((x + y) // 40) % 3]
+    for n in range(30, 42):
+        found = judged(0.7 * drawn(n) + 0.3 * bands + 0.5, n, number=n)
+        assert own(found) == {WHOLE.id}, n
+        cause = found[WHOLE].problem.cause
+        assert cause.kind == "unexplained" and {"background", "image quad"} <= set(cause.values), n
+    assert judged(drawn(42), 42, number=42) == {}
+
+
 # ------------------------------------------------- what only a turn tells
 
 def results(**causes):
@@ -282,9 +298,10 @@ def test_a_lone_frame_a_degree_back_that_misses_nothing_is_the_frame_before_show
     assert failing(out, ANGLE) == {20: ("angle", WHOLE), 30: ("angle", None)}
 
 
-@pytest.mark.parametrize("kind", ["colours", "one colour", "background"])
-def test_a_cause_of_the_colours_between_two_frames_that_show_it(kind):
-    cause = Cause(kind, ())
+@pytest.mark.parametrize("kind, values", [("colours", ()), ("one colour", ()), ("background", ()),
+                                          ("unexplained", ("tiled quad", "image quad", "background"))])
+def test_a_cause_of_the_colours_between_two_frames_that_show_it(kind, values):
+    cause = Cause(kind, values)
     judged_ = {n: (None, results(whole=cause)) for n in range(1, 41)}
     for n in range(15, 20):
         judged_[n] = (None, results(tiled=None))
