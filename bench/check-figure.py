@@ -12,7 +12,8 @@ same frame drawn wrong the ways a machine draws a whole frame wrong, a kind
 of each family of the checker's model, made from the captured ones: black
 (nothing drawn), the frame before in its place (a degree late), gamma-
 encoded (2.2), mirrored, moved, red and blue exchanged, half the resolution
-(each pixel repeated); each kind over the whole turn, in turn, as a
+(each pixel repeated), and one no change of the model explains (70 %
+opaque over bands of three colours); each kind over the whole turn, in turn, as a
 machine that draws every frame wrong the same way. Prints the milliseconds a
 frame (medians) and the figure lines: the median of the per-pair ratios,
 lowest and highest; and the worst kind's median over the right frames'."""
@@ -50,11 +51,14 @@ def drawn_wrong(frames, i):
     p = f.pixels
     moved = np.zeros_like(p)
     moved[12:, :-20] = p[:-12, 20:]
+    y, x = np.mgrid[0:f.h, 0:f.w]
+    bands = np.array([(200, 60, 30), (40, 160, 30), (40, 60, 220)])[((x + y) // 40) % 3]
     out = {}
     for kind, pixels in (("black", np.zeros_like(p)), ("a degree late", frames[i - 1].pixels),
                          ("gamma-encoded", GAMMA[p]), ("mirrored", p[:, ::-1]), ("moved", moved),
                          ("red and blue exchanged", p[..., ::-1]),
-                         ("half the resolution", np.repeat(np.repeat(p[::2, ::2], 2, 0), 2, 1))):
+                         ("half the resolution", np.repeat(np.repeat(p[::2, ::2], 2, 0), 2, 1)),
+                         ("see-through", (0.7 * p + 0.3 * bands + 0.5).astype(np.uint8))):
         out[kind] = copy.copy(f)
         out[kind].pixels = np.ascontiguousarray(pixels)
     return out
@@ -98,6 +102,7 @@ def main():
             frame.LATEST.clear()  # each kind judged as the first a process sees, then on
             frame.SEEN.clear()  # the captured frames' pictures were judged right
             frame.STREAK[:] = [None, 0]
+            frame.WRONG.clear()
             for i in range(1, len(frames)):
                 f = drawn_wrong(frames, i)[kind]
                 t = time.perf_counter()

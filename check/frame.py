@@ -56,9 +56,9 @@ def check_frame(frame, scene):
     looked for first: a frame of one colour is nothing drawn, and every
     other check follows from it unjudged; a frame at the angle off that
     the frames before were at is judged at that angle first; where the
-    reduced copy shows a change of the picture, the changes that fit it are judged by the
-    checks, and the first that explains the frame as a correct frame is
-    explained is named. Where objects fail on their own, the changes that
+    reduced copy shows a change of the picture, the changes that fit it
+    are judged by the checks, and the first that explains the frame as a
+    correct frame is explained is named. Where objects fail on their own, the changes that
     only the whole frame shows (another resolution, a move of a pixel or
     two) are tried the same way. An error inside a check is that check's
     own result, never the end of the run. Where several fail, those that
@@ -399,8 +399,9 @@ def at_its_angle(frame, scene, results):
 
 
 def unexplained(results):
-    """Where no cause of the whole frame was found and most objects fail on
-    their own (the background, where nothing is drawn, one of them), one line says so, with the objects, and theirs follow from
+    """Where no cause of the whole frame was found and most parts of the
+    picture fail on their own (the background, where nothing is drawn, one
+    of them), one line says so, with the parts, and theirs follow from
     it."""
     own = [r for r in results if r.problem and not r.follows and part(r)]
     objects = list(dict.fromkeys(map(part, own)))
@@ -433,12 +434,13 @@ WRONG = []
 
 def wrong_again(scene, points, base):
     """A frame on which no search is made, whose reduced copy shows every
-    part off that the frame before was found wrong with (WRONG), is wrong
-    the same way: the whole frame's Result says so, every other check
-    follows unjudged ([Result]); or None."""
+    part off that the frame before was found wrong with (WRONG; of those it
+    holds: the box's lines are too thin for it), is wrong the same way: the
+    whole frame's Result says so, every other check follows unjudged
+    ([Result]); or None."""
     off = base.off > GATE * base.judged + FEW
     names = ("background",) + tuple(scene.quads)
-    if not set(WRONG) <= {names[o] for o, is_off in zip(JUDGED, off) if is_off}:
+    if not set(WRONG) & set(names) <= {names[o] for o, is_off in zip(JUDGED, off) if is_off}:
         return None
     cause = Cause("unexplained", tuple(WRONG))
     return [whole_result(cause, points, base, scene)] + following([Result(c) for c in CHECKS[1:]],
