@@ -118,7 +118,8 @@ def verdict(frame, scene):
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
         if own and not shown and LATEST:  # a cause the reduced copy is too faint to show here
-            found = cause_of(frame, scene, points, ident, base, [model.resized(c, frame) for c in LATEST], results)
+            found = cause_of(frame, scene, points, ident, base, [model.resized(c, frame) for c in LATEST], results,
+                             whole=True)
             if found:
                 return found
         if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":
@@ -231,11 +232,12 @@ def placed_nearby(scene, frame):
     return [moved] if moved.values != (0, 1, 1, 0, 0) else []
 
 
-def cause_of(frame, scene, points, ident, base, causes, results=None):
+def cause_of(frame, scene, points, ident, base, causes, results=None, whole=False):
     """The cause that fits the reduced copy as a correct frame fits and,
     judged by the checks under it, explains the frame: the first that
-    leaves no check failing, or else, of those judged, the one that leaves
-    one object's own fault alone (the fewest failing checks); the Results,
+    leaves no check failing, or else (but where `whole`), of those judged,
+    the one that leaves one object's own fault alone (the fewest failing
+    checks); the Results,
     WHOLE naming it, or None. The checks it explains follow from it: those
     that fail at the scene (in `results`, where the checks were run) or
     whose objects it changes."""
@@ -254,7 +256,7 @@ def cause_of(frame, scene, points, ident, base, causes, results=None):
         lost = ({BOX} | set((OUTLINE_CHECKS if cause.kind == "colours" else COLOUR_CHECKS).values())) \
             if model.loses(cause) else set()
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
-        if len({r.check.object or "scene" for r in failing}) > 1 or any(r.error for r in got):
+        if len({r.check.object or "scene" for r in failing}) > (0 if whole else 1) or any(r.error for r in got):
             continue
         if best is None or len(failing) < best[0]:
             best = (len(failing), cause, got, lost)
@@ -322,7 +324,10 @@ FAILED = [0, 0]
 
 
 def remember(cause):
-    """A cause accepted: tried first on the next frames."""
+    """A cause accepted: tried first on the next frames, where a frame can
+    be judged under it (not one only the checks or the turn tell)."""
+    if cause.kind not in model.CHANGES:
+        return
     FAILED[0] = 0
     if cause in LATEST:
         LATEST.remove(cause)

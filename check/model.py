@@ -423,6 +423,11 @@ def primitive_causes(scene, ref, points):
 
 # ----------------------------------------------- judging under a cause
 
+# The kinds of cause a frame can be judged under (judging): the changes of
+# the picture the reduced copy is fitted with.
+CHANGES = ("placed", "corner", "one colour", "resolution", "colours", "background")
+
+
 def judging(cause, frame, scene):
     """(frame, scene) as the checks judge them under a cause, or None where
     they cannot (a map that cannot be undone)."""

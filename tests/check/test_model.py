@@ -235,6 +235,16 @@ def test_a_change_of_no_kind_of_the_family_is_said_plainly_frame_after_frame():
     assert judged(drawn(42), 42, number=42) == {}
 
 
+@pytest.mark.parametrize("cause", [Cause("behind", (1,)), Cause("late", (2, "1-2")), Cause("stopped", (100,)),
+                                   Cause("nothing", (0, 0, 0)),
+                                   Cause("unexplained", ("tiled quad", "image quad", "background"))])
+def test_a_cause_only_the_checks_or_the_turn_tell_is_not_tried_first(cause):
+    # The turn remembers the causes it named for the frames judged after
+    # it; a frame can be judged under a change of the picture only.
+    frame.remember(cause)
+    assert frame.LATEST == []
+
+
 # ------------------------------------------------- what only a turn tells
 
 def results(**causes):
