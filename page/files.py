@@ -4,7 +4,8 @@ a page this command wrote), and nothing in it but the page and its
 pictures ever replaced, each file whole, and only where its bytes change."""
 import os
 import re
-import tempfile
+
+from check import report
 
 PAGE = "how-the-picture-is-made.md"
 PICTURES = "picture"
@@ -48,26 +49,16 @@ def refused(out, home):
 
 
 def write_whole(path, data):
-    """Writes bytes to `path` whole or not at all, and not at all where the
-    file holds them already: a new file beside it, flushed to disk,
-    renamed over it. True where the file changed."""
+    """Writes bytes to `path` whole or not at all (report.write_whole), and
+    not at all where the file holds them already. True where the file
+    changed."""
     try:
         with open(path, "rb") as f:
             if f.read() == data:
                 return False
     except FileNotFoundError:
         pass
-    fd, part = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".part-")
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-            f.flush()
-            os.fsync(f.fileno())
-        os.chmod(part, 0o644)
-        os.replace(part, path)
-    except BaseException:
-        os.unlink(part)
-        raise
+    report.write_whole(path, data)
     return True
 
 
