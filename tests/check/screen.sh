@@ -1,7 +1,7 @@
 #!/bin/sh
 # What reaches the screen, through a real compositing manager started here as
 # the X server is: Debian's picom showing the demo's window 60 % opaque (an
-# opacity rule) and with every colour inverted (its glx backend), each one
+# opacity rule) and with every colour inverted (an inversion rule), each one
 # FAIL screen line that names what the screen does and says that GL draws
 # right, the run's only failing line, carried by its JSON, its JUnit XML and
 # its report (screen_test.py line); the faults no compositor makes on
@@ -52,7 +52,7 @@ if [ "$SANITIZED" != ON ]; then
   fails opacity "the window is shown 60 % opaque over what lies behind it"
   grep -qx "note: llvmpipe is Mesa's software renderer: on your display the demo draws with the CPU, and the GPU's \
 driver is not in use (LIBGL_ALWAYS_SOFTWARE is set)" "$work/opacity.out" || fail "no note that llvmpipe draws"
-  compositor --backend glx --invert-color-include 'name = "Demo"'
+  compositor --backend xrender --invert-color-include 'name = "Demo"'
   fails inverted "every colour inverted on the screen: (0, 0, 0) shows as (255, 255, 255)"
 fi
 
