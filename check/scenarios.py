@@ -68,8 +68,7 @@ class Run:
         frame shows a cause of the whole frame that a turn named, or the
         turn found a frame of lag, or only some of the parts that a turn
         found most of the frame wrong with fail, it follows from that
-        turn's line; with
-        `about` (records), of the checks it is about."""
+        turn's line; with `about` (records), of the checks it is about."""
         whole = next((r for r in results if r.check == WHOLE and r.problem and not r.follows), None)
         shown_late = next((k for k in ("late", "stopped") if k in self.whole), None)
         wrong = self.whole.get("unexplained")

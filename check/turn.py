@@ -31,14 +31,15 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     picture of the frame before, a run of them, are the picture that
     stopped changing, said by the angle check; every frame K degrees back,
     the first K showing nothing (or all drawn), is K frames of lag, said
-    by the angle check (the first frames' lines follow from it); a lone frame a degree
-    back that misses nothing of its own scene, with its neighbours at
-    their angles, is the frame before showing through, said by the whole
-    frame's check (the angle follows from it); and between two frames that
-    show a cause of the whole frame, a frame where only the checks that
-    read colours fail shows it too (a frame that shows too few of the
-    scene's colours to tell it by), and between two where most of the
-    frame is wrong, a frame where only some of the same parts are. Returns the same form."""
+    by the angle check (the first frames' lines follow from it); a lone
+    frame a degree back that misses nothing of its own scene, with its
+    neighbours at their angles, is the frame before showing through, said
+    by the whole frame's check (the angle follows from it); and between
+    two frames that show a cause of the whole frame, a frame where only
+    the checks that read colours fail shows it too (a frame that shows too
+    few of the scene's colours to tell it by), and between two where most
+    of the frame is wrong, a frame where only some of the same parts are.
+    Returns the same form."""
     def result(n, check):
         why, results = out.get(n, ("not judged", None))
         return None if why or not results else next((r for r in results if r.check == check), None)

@@ -50,6 +50,17 @@ start_x() {
   start_xvfb "$work" "$work/xvfb.log" || fail "Xvfb did not start"
 }
 
+# compositor OPTION...: picom on the test's display, once it has taken the
+# screen (its window, "picom", is made as it takes the compositing
+# selection); $picom_pid, ended with the test.
+compositor() {
+  picom "$@" >"$work/picom.log" 2>&1 &
+  picom_pid=$!
+  others="$others $picom_pid"
+  timeout 10 sh -c 'until xdotool search --name "^picom$" >/dev/null 2>&1; do sleep 0.1; done' &&
+    sleep 0.3 && kill -0 "$picom_pid" 2>/dev/null || { cat "$work/picom.log"; fail "picom $* did not start"; }
+}
+
 # Runs the demo in the work folder in the background; extra arguments are
 # environment assignments. Output goes to $work/stdout and $work/stderr. With
 # $memory_kb set, the demo gets that much address space (ulimit -v); with

@@ -82,15 +82,6 @@ screen_shown() {
     fail "$1: $(grep '^[a-zA-Z]* screen' "$work/stdout"), expected the frames shown as drawn${2:+ and $2}"
 }
 
-# compositor OPTION...: picom on the display, once it has taken the screen.
-compositor() {
-  picom "$@" >"$work/picom.log" 2>&1 &
-  picom_pid=$!
-  others="$others $picom_pid"
-  timeout 10 sh -c 'until xdotool search --name "^picom$" >/dev/null 2>&1; do sleep 0.1; done' &&
-    sleep 0.3 && kill -0 "$picom_pid" 2>/dev/null || { cat "$work/picom.log"; fail "picom $* did not start"; }
-}
-
 passes llvmpipe
 grep -q '^renderer: llvmpipe' "$work/stdout" || fail "the checks did not run on llvmpipe"
 screen_shown llvmpipe

@@ -21,16 +21,6 @@ export ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0"
 start_x
 unset CHECK_OWN_DISPLAY # as on a user's own display
 
-# compositor OPTION...: picom on the test's display, once it has taken the
-# screen (its window, "picom", is made as it takes the compositing selection).
-compositor() {
-  picom "$@" >"$work/picom.log" 2>&1 &
-  picom_pid=$!
-  others="$others $picom_pid"
-  timeout 10 sh -c 'until xdotool search --name "^picom$" >/dev/null 2>&1; do sleep 0.1; done' &&
-    sleep 0.3 && kill -0 "$picom_pid" 2>/dev/null || { cat "$work/picom.log"; fail "picom $* did not start"; }
-}
-
 # fails NAME WORDS: the checker, the compositor running, ends with status 1
 # and one FAIL screen line saying WORDS and that GL draws right.
 fails() {
