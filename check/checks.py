@@ -352,9 +352,10 @@ def image_points(look, rows, cols):
     k = where[rows, cols]
     if (k < 0).any():
         return colour_points(scene, "image quad", rows, cols)
-    return Points(rows, cols, Colours(*(v[k] for v in all_points.want)), all_points.cells[k],
-                  all_points.cell_colour[k], all_points.copies[k], all_points.n_cells, all_points.n_copies,
-                  tuple(b[k] for b in all_points.blurred))
+    take = lambda v: np.take(v, k, axis=0)
+    return Points(rows, cols, Colours(*map(take, all_points.want)), take(all_points.cells),
+                  take(all_points.cell_colour), take(all_points.copies), all_points.n_cells, all_points.n_copies,
+                  tuple(map(take, all_points.blurred)))
 
 
 def failed(found):

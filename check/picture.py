@@ -11,6 +11,7 @@ from typing import NamedTuple
 
 import numpy as np
 
+from .look import CACHE, quad_colours_at
 from .scene import quad_key
 from .tolerances import LINE_REACH
 
@@ -57,7 +58,6 @@ def reference_at(scene, x, y, colours=True):
     nearest in front; the box's lines show where no quad lies nearer. With
     `colours` False, lo and hi are the sharp colour (what a texture lookup
     may blend is not worked out)."""
-    from .look import CACHE, quad_colours_at  # the colours as the checks take them
     x, y = np.asarray(x, float), np.asarray(y, float)
     n = len(x)
     # The image quad never moves, nor does the box: at the same points, they
@@ -82,8 +82,8 @@ def reference_at(scene, x, y, colours=True):
         if not colours:
             sharp[k] = lo[k] = hi[k] = sharp_colour(scene, q, x[k], y[k])
             continue
-        sharp[k], lo[k], hi[k] = still(("colours", scene.texture.key, k.tobytes()), q, lambda: (
-            sharp_colour(scene, q, x[k], y[k]), *quad_colours_at(scene, q, x[k], y[k])[:2]))
+        sharp[k], lo[k], hi[k] = still(("colours", scene.texture.key, k.tobytes()), q,
+                                       lambda: colours_at(scene, q, x[k], y[k]))
     on, z, near = still(("box", tuple(scene.box_colour)), None, lambda: box_at(scene, x, y))
     on &= z < depth
     objects[on], depth[on] = BOX, z[on]
@@ -113,6 +113,16 @@ def box_at(scene, x, y):
     return on, depth, near
 
 
+def colours_at(scene, quad, x, y):
+    """The colour the quad shows at window points without filtering, and
+    the least and most of each channel it may show there (as the checks
+    take them): three (n, 3) arrays."""
+    if not quad.repeats:
+        return (sharp_colour(scene, quad, x, y), *quad_colours_at(scene, quad, x, y)[:2])
+    s, t, *box = scene.lookup(quad, x, y)  # one lookup for both
+    return (cell_colour(scene, quad, s, t), *scene.texture.colour_range(*box, np.array(quad.tint))[:2])
+
+
 def sharp_colour(scene, quad, x, y):
     """The colour the quad shows at window points, without filtering: its
     photograph's cell there, tinted, or its corners' blend along the
@@ -120,6 +130,11 @@ def sharp_colour(scene, quad, x, y):
     if not quad.repeats:
         return scene.blends(quad, x, y, (scene.split,))[0]
     (s, *_), (t, *_) = scene.texture_coordinates(quad, x, y)
+    return cell_colour(scene, quad, s, t)
+
+
+def cell_colour(scene, quad, s, t):
+    """The photograph's cell at texture coordinates s, t, tinted: (n, 3)."""
     row, col, _, _ = scene.texture.cell_at(s, t)
     cells = scene.texture.cells
     return cells[np.clip(row, 0, cells.shape[0] - 1), np.clip(col, 0, cells.shape[1] - 1)] * np.array(quad.tint)
