@@ -92,8 +92,9 @@ def verdict(frame, scene):
             FAILED[1] = number
             search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
             tries = itertools.chain(latest, lazily(best_first, scene, points, ident, base, shown, latest, search))
-        else:
-            tries, search = repeated, True
+        else:  # a change of the colours accepted lately may be too faint for the reduced copy
+            faint = [c for c in LATEST if c.kind in model.COLOURS and not shown]
+            tries, search = repeated + faint, True
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found
@@ -117,9 +118,10 @@ def verdict(frame, scene):
     try:
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
-        if own and not shown and LATEST:  # a cause the reduced copy is too faint to show here
-            found = cause_of(frame, scene, points, ident, base, [model.resized(c, frame) for c in LATEST], results,
-                             whole=True)
+        if own and not shown:  # a cause the reduced copy is too faint to show: accepted lately, or of the colours
+            faint = itertools.chain([model.resized(c, frame) for c in LATEST],
+                                    lazily(model.colour_causes, scene, ident, points))
+            found = cause_of(frame, scene, points, ident, base, faint, results, whole=True)
             if found:
                 return found
         if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":

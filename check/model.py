@@ -259,7 +259,9 @@ def colour_map(want, got, objects):
     for c in range(3):
         coef, *_ = np.linalg.lstsq(design, medians[:, c], rcond=None)
         coef = np.where(np.abs(coef) < 0.02, 0, coef)  # a rounding's
-        if holds(np.column_stack([want, np.ones(len(want))]) @ coef, c):
+        predicted = np.column_stack([want, np.ones(len(want))]) @ coef
+        affine = np.abs(predicted - got[:, c]).mean() if holds(predicted, c) else np.inf
+        if affine <= ROUND:
             matrix[c], offset[c] = coef[:3], coef[3]
             continue
         best = None
@@ -269,12 +271,17 @@ def colour_map(want, got, objects):
                 continue
             curve = np.interp(LEVELS, at, shown)
             predicted = curve[np.clip(np.round(want[:, j]), 0, 255).astype(int)]
-            close = (np.abs(predicted - got[:, c]) <= LEVELS_OFF).mean()
-            if holds(predicted, c) and (best is None or close > best[0]):
-                best = (close, j, curve)
-        if best is None:
+            off = np.abs(predicted - got[:, c]).mean()
+            if holds(predicted, c) and (best is None or off < best[0]):
+                best = (off, j, curve)
+        # A mix that holds but is off by more than a rounding on the mean is
+        # a gentle curve's likeness where a curve fits twice as close.
+        if best is not None and best[0] * 2 < affine:
+            matrix[c, best[1]], curves[c] = 1, best[2]
+        elif np.isfinite(affine):
+            matrix[c], offset[c] = coef[:3], coef[3]
+        else:
             return None
-        matrix[c, best[1]], curves[c] = 1, best[2]
     # Whole levels: a fit's 0.998 is the 1 a program gave.
     matrix = np.where(np.abs(matrix - np.round(matrix)) < 0.02, np.round(matrix), matrix)
     offset = np.where(np.abs(offset - np.round(offset / 255) * 255) < ROUND, np.round(offset / 255) * 255, offset)
@@ -381,9 +388,10 @@ def colour_causes(scene, ref, points):
 
 
 def map_examples(moved, found):
-    """Two colours a map moves, for its words: greys, or those it moves most."""
+    """Two colours a map moves, for its words: greys, where it moves them
+    further than a point may lie off, or those it moves most."""
     greys = np.array([(64,) * 3, (128,) * 3], float)
-    if (np.abs(mapped(greys, *found) - greys).max() > MOVES) and np.allclose(found[0], np.diag(np.diag(found[0]))):
+    if (np.abs(mapped(greys, *found) - greys).max() > LEVELS_OFF) and np.allclose(found[0], np.diag(np.diag(found[0]))):
         return tuple(map(tuple, greys.astype(int)))
     colours = np.unique(np.clip(np.round(moved), 0, 255).astype(int), axis=0)
     shifts = np.abs(mapped(colours, *found) - colours).max(axis=1)

@@ -102,12 +102,14 @@ DEPTH_APART = 1e-6
 
 # ------------------------------------------------- a change of the whole
 
-# A change of the colours is one where it moves a level further than a
-# colour check allows, with room for a rounding.
-MOVES = 40
 # A level a program gives exactly (0, 255, a whole multiple) is read within
 # this of it; pixels a block repeats are within it of each other.
 ROUND = 2
+# A change of the colours is one where it moves a level further than the
+# colour checks allow a region's mean to lie off, with room for a rounding:
+# any map they can see is one (a gentle curve moves mid levels alone, by
+# less than a point may lie off).
+MOVES = MEAN_OFF + ROUND
 # Levels CURVE_APART apart stay at least CURVE_SQUEEZE of that apart under a
 # curve that can be undone (decoding with a gamma of 2.2 keeps 0 and 64 a
 # fifth apart).

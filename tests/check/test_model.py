@@ -134,6 +134,10 @@ COLOURED = [
     ("inverted", lambda p: 255 - p, "every colour inverted"),
     ("gamma 2.2", lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)), "encoding with a gamma of 2.2"),
     ("gamma 0.5", lambda p: colours(p, np.eye(3), curve=GAMMA(0.5)), "decoding with a gamma of 2.0"),
+    # Gentle curves: mid levels moved by less than a point may lie off, more
+    # than a region's mean may.
+    ("gamma 1.4", lambda p: colours(p, np.eye(3), curve=GAMMA(1.4)), "encoding with a gamma of 1.4"),
+    ("gamma 0.7", lambda p: colours(p, np.eye(3), curve=GAMMA(0.7)), "but black and white darker"),
     ("levels 40-200", lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
     ("darker and red and green exchanged", lambda p: colours(p, EXCHANGE((1, 0, 2)) * 0.6), "every colour"),
 ]
@@ -148,7 +152,7 @@ def test_what_the_colours_became(name, change, words, angle):
     assert cause.kind == "colours" and words in says(cause)
 
 
-@pytest.mark.parametrize("colour", [(60, 60, 60), (0, 0, 120), (200, 40, 40)])
+@pytest.mark.parametrize("colour", [(60, 60, 60), (0, 0, 120), (200, 40, 40), (0, 0, 20)])
 def test_the_background_replaced(colour):
     pixels = drawn(30).copy()
     pixels[(pixels == 0).all(axis=2)] = colour  # no object of the scene is black
