@@ -83,15 +83,16 @@ def verdict(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
-        repeated = ordered(model.repeated(frame))  # a picture of blocks: no other is tried first
-        if shown and not repeated:  # the causes accepted lately first, then those the reduced copy shows
+        repeated = ordered(model.repeated(frame))  # a picture of blocks: tried before the search
+        if shown:  # the causes accepted lately first, then those the reduced copy shows
             latest = [model.resized(c, frame) for c in LATEST]
             number = frame.number or 0
             if number <= FAILED[1]:  # another run, or a frame judged apart
                 FAILED[0] = 0
             FAILED[1] = number
             search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
-            tries = itertools.chain(latest, lazily(best_first, scene, points, ident, base, shown, latest, search))
+            tries = itertools.chain(latest, [c for c in repeated if c not in latest],
+                                    lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
             faint = [c for c in LATEST if c.kind in model.COLOURS and not shown]
             tries, search = repeated + faint, True

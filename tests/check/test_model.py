@@ -78,6 +78,14 @@ def moved(pixels, dx, dy):
     return out
 
 
+def enlarged(pixels, f):
+    """The picture scaled by a whole f about its centre, pixel by pixel (each
+    pixel a block of f x f): its middle fills the frame."""
+    h, w = pixels.shape[:2]
+    rows, cols = ((np.arange(n) + 0.5 - n / 2) / f + n / 2 for n in (h, w))
+    return pixels[rows.astype(int)][:, cols.astype(int)]
+
+
 def colours(pixels, m, offset=(0, 0, 0), curve=None):
     """Every pixel's colour mixed by m (3 x 3), offset, through a curve."""
     out = np.clip(pixels.astype(float) @ np.asarray(m, float).T + offset, 0, 255)
@@ -100,7 +108,9 @@ PLACED = [
 ] + [(f"moved {dx}, {dy}", lambda p, a, dx=dx, dy=dy: moved(p, dx, dy), (0, 1, 1, dx, dy))
      for dx, dy in ((9, -6), (-25, 14), (2, 0), (0, -3), (-40, -30))] + [
     (f"scaled {s}", lambda p, a, s=s: render(model.under(Cause("placed", (0, s, s, 0, 0)), scene(a))),
-     (0, s, s, 0, 0)) for s in (0.5, 0.8, 1.25, 2)]
+     (0, s, s, 0, 0)) for s in (0.5, 0.8, 1.25, 2)] + [
+    # Blocks of one colour, as a picture of another resolution shows.
+    (f"scaled {f}, pixel by pixel", lambda p, a, f=f: enlarged(p, f), (0, f, f, 0, 0)) for f in (2, 3)]
 
 
 @pytest.mark.parametrize("angle", [30, 150, 250])
