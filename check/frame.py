@@ -92,6 +92,7 @@ def verdict(frame, scene):
             FAILED[1] = number
             search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
             tries = itertools.chain(latest, [c for c in repeated if c not in latest],
+                                    lazily(smoothed, frame, latest, search),
                                     lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
             faint = [c for c in LATEST if c.kind in model.COLOURS and not shown]
@@ -126,7 +127,7 @@ def verdict(frame, scene):
             if found:
                 return found
         if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":
-            subtle = itertools.chain(model.smoothed(frame, wide), lazily(placed_nearby, scene, frame))
+            subtle = itertools.chain(model.smoothed(frame), lazily(placed_nearby, scene, frame))
             found = cause_of(frame, scene, points, ident, base, subtle, results)
             if found:
                 return found
@@ -206,6 +207,12 @@ def ordered(causes):
 def lazily(make, *args):
     """What make(*args) returns, made only once it is first asked for."""
     yield from make(*args)
+
+
+def smoothed(frame, latest, search):
+    """The resolutions the frame may have been drawn at and shown smoothed
+    (but those in `latest`), where `search`."""
+    return [c for c in model.smoothed(frame) if c not in latest] if search else []
 
 
 def best_first(scene, points, ident, base, shown, latest, search):

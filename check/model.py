@@ -462,11 +462,39 @@ def judging(cause, frame, scene):
 
 
 def block_middles(pixels, f, w, h):
-    """Each f x f block's middle: a smoothed picture's pixel of the smaller
-    size (the mean of the middle two each way where f is even): (h, w, 3)."""
-    picks = [f // 2] if f % 2 else [f // 2 - 1, f // 2]
-    out = sum(pixels[r:h * f:f, c:w * f:f].astype(np.uint16) for r in picks for c in picks)
-    return out / len(picks) ** 2
+    """A picture of w x h pixels shown f times its size and smoothed, read
+    back (unsmoothed across, then up): (h, w, 3) float."""
+    p = unsmoothed(pixels.astype(np.float32), f, w)
+    return np.clip(unsmoothed(p.transpose(1, 0, 2), f, h).transpose(1, 0, 2), 0, 255)
+
+
+def unsmoothed(p, f, n):
+    """The n pixels across of the picture that rows p (rows, columns, 3)
+    are, scaled f times across (bilinear, pixel centres on pixel centres).
+    Where f is odd, each block's middle pixel is the small picture's own.
+    Where it is even, the two pixels after a block's middle lie 1/(2f) and
+    3/(2f) of a small pixel past its centre: blends of it and the next
+    alone, it is 3/2 of the first less 1/2 of the second (the last, which
+    has no next, is held)."""
+    p = p[:, :n * f + 1]
+    if f % 2:
+        return p[:, f // 2:n * f:f]
+    p = np.pad(p, ((0, 0), (0, n * f + 1 - p.shape[1]), (0, 0)), mode="edge")
+    return 1.5 * p[:, f // 2:n * f:f] - 0.5 * p[:, f // 2 + 1:n * f + 1:f]
+
+
+def smoothing_off(rows, f):
+    """How far rows (n, w, 3) lie from the picture f times smaller that
+    they are read as (unsmoothed), scaled back up: the mean level off (a
+    rounding's where they are that picture)."""
+    n = rows.shape[1] // f
+    p = rows.astype(np.float32)
+    low = unsmoothed(p, f, n)
+    at = (np.arange(n * f) + 0.5) / f - 0.5
+    i = np.floor(at).astype(int)
+    t = (at - i)[None, :, None]
+    back = low[:, np.clip(i, 0, n - 1)] * (1 - t) + low[:, np.clip(i + 1, 0, n - 1)] * t
+    return float(np.abs(back - p[:, :n * f]).mean())
 
 
 def reframed(frame, pixels):
@@ -599,11 +627,10 @@ def repeated(frame):
     return [c, Cause("resolution", (c.values[0], SAMPLED) + c.values[2:])] if c else []
 
 
-def smoothed(frame, widths):
+def smoothed(frame):
     """The resolutions a frame of no step steeper than half the levels may
-    have been drawn at and shown smoothed: Causes, first the one the box's
-    lines measure (`widths`: their width over a width-1 line's; a line drawn
-    at 1/f of the size and smoothed is f wide)."""
+    have been drawn at and shown smoothed: Causes, first the one its rows
+    are likest, read back and scaled up again (smoothing_off)."""
     h, w = frame.pixels.shape[:2]
     for every in (16, 3):  # a frame drawn at its size shows a steep step at a few rows already
         p = frame.pixels
@@ -611,14 +638,14 @@ def smoothed(frame, widths):
                     np.abs(np.diff(p[::every].astype(np.int16), axis=1)).max())
         if steep > 128 + ROUND:
             return []
-    factors = sorted(FACTORS, key=lambda f: abs(f - widths) if widths else 0)
+    factors = sorted(FACTORS, key=lambda f: smoothing_off(frame.pixels[::8], f))
     return [Cause("resolution", (f, 1, w // f, h // f)) for f in factors if w // f >= 32 and h // f >= 32]
 
 
 def shows_resolution(frame, cause):
     """Whether the frame's pixels are repeated or smoothed as the cause says."""
     f, how = cause.values[:2]
-    return bool(smoothed(frame, None)) if how == SMOOTHED else \
+    return bool(smoothed(frame)) if how == SMOOTHED else \
         Cause("resolution", (f, 0, frame.w // f, frame.h // f)) == resolution(frame)
 
 

@@ -127,7 +127,7 @@ def smooth(pixels, f):
 
 
 @pytest.mark.parametrize("angle", [30, 200])
-@pytest.mark.parametrize("f, smoothed", [(2, 0), (3, 0), (4, 0), (3, 1)])
+@pytest.mark.parametrize("f, smoothed", [(2, 0), (3, 0), (4, 0), (2, 1), (3, 1), (4, 1)])
 def test_drawn_at_another_resolution(f, smoothed, angle):
     low = drawn(angle, 640 // f, 480 // f)
     pixels = smooth(low, f) if smoothed else np.repeat(np.repeat(low, f, 0), f, 1)
