@@ -83,7 +83,6 @@ def verdict(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
-        repeated = ordered(model.repeated(frame))  # a picture of blocks: tried before the search
         if shown:  # the causes accepted lately first, then those the reduced copy shows
             latest = [model.resized(c, frame) for c in LATEST]
             number = frame.number or 0
@@ -91,12 +90,11 @@ def verdict(frame, scene):
                 FAILED[0] = 0
             FAILED[1] = number
             search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
-            tries = itertools.chain(latest, [c for c in repeated if c not in latest],
-                                    lazily(smoothed, frame, latest, search),
+            tries = itertools.chain(latest, lazily(blocks, frame, latest), lazily(smoothed, frame, latest, search),
                                     lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
             faint = [c for c in LATEST if c.kind in model.COLOURS and not shown]
-            tries, search = repeated + faint, True
+            tries, search = blocks(frame, []) + faint, True
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found
@@ -209,6 +207,12 @@ def lazily(make, *args):
     yield from make(*args)
 
 
+def blocks(frame, latest):
+    """A picture of blocks: the resolutions it may have been drawn at (but
+    those in `latest`), tried before the search."""
+    return [c for c in ordered(model.repeated(frame)) if c not in latest]
+
+
 def smoothed(frame, latest, search):
     """The resolutions the frame may have been drawn at and shown smoothed
     (but those in `latest`), where `search`."""
@@ -292,12 +296,16 @@ def whole_result(cause, points, base, scene):
 
 def fitting(frame, scene, points, ident, base, causes):
     """Of the causes, those that fit the reduced copy as a correct frame
-    fits (those accepted lately, on every other point alone), in their
-    order; the first REFINED placements new to this process moved first to
-    where the frame's outlines put them."""
+    fits (those accepted lately, on every other point alone; the one
+    accepted last, without a look: the checks judge it), in their order;
+    the first REFINED placements new to this process moved first to where
+    the frame's outlines put them."""
     refined = 0
     for cause in causes:
         known = cause in LATEST
+        if LATEST and cause == LATEST[0]:  # a machine that drew the frame before so draws this one so
+            yield cause
+            continue
         if cause.kind == "placed" and not known and refined < REFINED:
             cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
         if cause.kind == "resolution" and model.shows_resolution(frame, cause) or \
