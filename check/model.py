@@ -306,19 +306,16 @@ def unmap(pixels, matrix, offset, curves):
         rising = f[-1] >= f[0]
         g = np.maximum.accumulate(f if rising else f[::-1])
         back[c] = np.interp(LEVELS, g, LEVELS if rising else LEVELS[::-1])
-    one = (np.count_nonzero(m, axis=1) == 1) & (np.abs(m.sum(axis=1)) == 1)
-    if one.all() and len(set(np.argmax(np.abs(m), axis=1))) == 3:  # channels moved, each whole: by table
-        src, sign = np.argmax(np.abs(m), axis=1), m.sum(axis=1)
-        table = np.empty((3, 256), np.uint8)
-        for c in range(3):  # channel src[c] of the scene shows in channel c
-            table[src[c]] = np.clip(np.round((back[c] - offset[c]) * sign[c]), 0, 255)
+    src = np.argmax(np.abs(m), axis=1)
+    if (np.count_nonzero(m, axis=1) == 1).all() and len(set(src)) == 3:  # each channel one of the scene's: by table
         out = np.empty_like(pixels)
-        for c in range(3):
-            out[..., src[c]] = table[src[c]][pixels[..., c]]
+        for c in range(3):  # channel src[c] of the scene shows in channel c, scaled
+            table = np.clip(np.round((back[c] - offset[c]) / m[c, src[c]]), 0, 255).astype(np.uint8)
+            out[..., src[c]] = table[pixels[..., c]]
         return out
-    shown = back[np.arange(3), pixels.reshape(-1, 3).astype(int)]
-    want = (shown - offset) @ np.linalg.inv(m).T
-    return np.clip(np.round(want), 0, 255).astype(np.uint8).reshape(pixels.shape)
+    shown = np.stack([back[c].astype(np.float32)[pixels[..., c]] for c in range(3)], axis=-1)
+    want = (shown - np.float32(offset)) @ np.linalg.inv(m).T.astype(np.float32)
+    return np.clip(np.round(want), 0, 255).astype(np.uint8)
 
 
 def read_curve(levels, shown):
@@ -464,23 +461,24 @@ def judging(cause, frame, scene):
 def block_middles(pixels, f, w, h):
     """A picture of w x h pixels shown f times its size and smoothed, read
     back (unsmoothed across, then up): (h, w, 3) float."""
-    p = unsmoothed(pixels.astype(np.float32), f, w)
+    p = unsmoothed(pixels, f, w)
     return np.clip(unsmoothed(p.transpose(1, 0, 2), f, h).transpose(1, 0, 2), 0, 255)
 
 
 def unsmoothed(p, f, n):
     """The n pixels across of the picture that rows p (rows, columns, 3)
-    are, scaled f times across (bilinear, pixel centres on pixel centres).
-    Where f is odd, each block's middle pixel is the small picture's own.
-    Where it is even, the two pixels after a block's middle lie 1/(2f) and
-    3/(2f) of a small pixel past its centre: blends of it and the next
-    alone, it is 3/2 of the first less 1/2 of the second (the last, which
-    has no next, is held)."""
-    p = p[:, :n * f + 1]
+    are, scaled f times across (bilinear, pixel centres on pixel centres):
+    float32. Where f is odd, each block's middle pixel is the small
+    picture's own. Where it is even, the two pixels after a block's middle
+    lie 1/(2f) and 3/(2f) of a small pixel past its centre: blends of it and
+    the next alone, it is 3/2 of the first less 1/2 of the second (the
+    last, which has no next, is held: the frame's last pixel stands for
+    it)."""
+    first = f // 2 + f * np.arange(n)
     if f % 2:
-        return p[:, f // 2:n * f:f]
-    p = np.pad(p, ((0, 0), (0, n * f + 1 - p.shape[1]), (0, 0)), mode="edge")
-    return 1.5 * p[:, f // 2:n * f:f] - 0.5 * p[:, f // 2 + 1:n * f + 1:f]
+        return p[:, first].astype(np.float32)
+    second = np.minimum(first + 1, p.shape[1] - 1)
+    return 1.5 * p[:, first].astype(np.float32) - 0.5 * p[:, second].astype(np.float32)
 
 
 def smoothing_off(rows, f):
@@ -628,24 +626,43 @@ def repeated(frame):
 
 
 def smoothed(frame):
-    """The resolutions a frame of no step steeper than half the levels may
-    have been drawn at and shown smoothed: Causes, first the one its rows
-    are likest, read back and scaled up again (smoothing_off)."""
+    """The resolutions a frame of no step steeper than half the levels was
+    drawn at and shown smoothed: those whose read-back scales up again to
+    its rows within SMOOTH of their own steps (smoothing_off), as Causes,
+    the likest first."""
+    if SMOOTHING[0] is frame:
+        return SMOOTHING[1]
     h, w = frame.pixels.shape[:2]
+    found = []
     for every in (16, 3):  # a frame drawn at its size shows a steep step at a few rows already
         p = frame.pixels
         steep = max(np.abs(np.diff(p[:, ::every].astype(np.int16), axis=0)).max(),
                     np.abs(np.diff(p[::every].astype(np.int16), axis=1)).max())
         if steep > 128 + ROUND:
-            return []
-    factors = sorted(FACTORS, key=lambda f: smoothing_off(frame.pixels[::8], f))
-    return [Cause("resolution", (f, 1, w // f, h // f)) for f in factors if w // f >= 32 and h // f >= 32]
+            break
+    else:
+        rows = frame.pixels[::8]
+        steps = np.abs(np.diff(rows.astype(np.float32), axis=1)).mean()
+        off = {f: smoothing_off(rows, f) for f in FACTORS if w // f >= 32 and h // f >= 32}
+        found = [Cause("resolution", (f, 1, w // f, h // f)) for f in sorted(off, key=off.get)
+                 if off[f] <= SMOOTH * steps]
+    SMOOTHING[:] = [frame, found]
+    return found
+
+
+# A picture scaled up smoothed scales up again from its read-back to within
+# this share of its rows' own steps (bilinear: 0.02 and less, measured; a
+# picture drawn at the window's size, 0.7 and more, its levels squeezed or
+# not; one smoothed from another fraction, 0.25 and more).
+SMOOTH = 0.1
+# The last frame asked and the resolutions it was smoothed from.
+SMOOTHING = [None, []]
 
 
 def shows_resolution(frame, cause):
     """Whether the frame's pixels are repeated or smoothed as the cause says."""
     f, how = cause.values[:2]
-    return bool(smoothed(frame)) if how == SMOOTHED else \
+    return cause.values[0] in [c.values[0] for c in smoothed(frame)] if how == SMOOTHED else \
         Cause("resolution", (f, 0, frame.w // f, frame.h // f)) == resolution(frame)
 
 
