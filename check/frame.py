@@ -83,28 +83,31 @@ def verdict(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
+        number = frame.number or 0
+        if number <= FAILED[1]:  # another run, or a frame judged apart
+            FAILED[0] = 0
+        FAILED[1] = number
+        search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
+        # A frame where no search is due after one that most of was wrong
+        # is judged by the checks alone: no angle, misreading or faint cause.
+        quiet = not search and bool(WRONG)
         if shown:  # the causes accepted lately first, then those the reduced copy shows
             latest = [model.resized(c, frame) for c in LATEST]
-            number = frame.number or 0
-            if number <= FAILED[1]:  # another run, or a frame judged apart
-                FAILED[0] = 0
-            FAILED[1] = number
-            search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
             tries = itertools.chain(latest, lazily(blocks, frame, latest), lazily(smoothed, frame, latest, search),
                                     lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
             faint = [c for c in LATEST if c.kind in model.COLOURS and not shown]
-            tries, search = blocks(frame, []) + faint, True
+            tries = blocks(frame, []) + faint
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found
         FAILED[0] += bool(shown)
-        if not search and WRONG:
+        if quiet and shown:
             found = wrong_again(scene, points, base)
             if found:
                 return found
         WRONG.clear()
-        look = Look(frame, scene)
+        look = Look(frame, scene, search=not quiet)
         widths = [np.median(w) / e.allowed for e, _, w in edge_widths(look)]
         wide = np.median(widths) if widths else None
         if wide and wide >= WIDE and shown != "picture":  # lines wider than GL's: a smoothed picture
@@ -118,13 +121,13 @@ def verdict(frame, scene):
     try:
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
-        if own and not shown:  # a cause the reduced copy is too faint to show: accepted lately, or of the colours
+        if own and not shown and not quiet:  # a cause the reduced copy is too faint to show: lately, or of colours
             faint = itertools.chain([model.resized(c, frame) for c in LATEST],
                                     lazily(model.colour_causes, scene, ident, points))
             found = cause_of(frame, scene, points, ident, base, faint, results, whole=True)
             if found:
                 return found
-        if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture":
+        if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture" and not quiet:
             subtle = itertools.chain(model.smoothed(frame), lazily(placed_nearby, scene, frame))
             found = cause_of(frame, scene, points, ident, base, subtle, results)
             if found:
@@ -135,9 +138,10 @@ def verdict(frame, scene):
         cause = results[0].problem and results[0].problem.cause
         if cause and cause.kind == "unexplained":
             WRONG[:] = cause.values
+            FAILED[0] += not shown
     except Exception as e:  # noqa: BLE001
         results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
-    return bare([diagnosed(r) for r in results])
+    return bare(results if quiet else [diagnosed(r) for r in results])
 
 
 # The pictures this process judged last, by signature: (the frame, its

@@ -267,8 +267,9 @@ class Look:
     """One frame against one scene: each quad at its pixels, what is in
     front, the box's lines, and where each kind of check may look."""
 
-    def __init__(self, frame, scene):
-        self.frame, self.scene = frame, scene
+    def __init__(self, frame, scene, search=True):
+        # `search`: whether the angles and the misreadings are looked for.
+        self.frame, self.scene, self.search = frame, scene, search
         # A cause of the whole frame found before the checks (a Problem), and
         # the map of every colour that it undid, if any.
         self.cause, self.cmap = None, None
@@ -380,7 +381,7 @@ class Look:
         cases = {name: self.outline_cases(name, ()) for name in OUTLINES}
         fits = self.fits_of(cases)
         residual = {name: f[None].residual for name, f in fits.items()}
-        if sum(residual[n] for n in TURNING) >= CLEAR_RESIDUAL:
+        if self.search and sum(residual[n] for n in TURNING) >= CLEAR_RESIDUAL:
             # The nearest first: the frame's angle a degree off, which
             # explains both turning quads at once, then further; their
             # other misreadings only where no angle does. A degree back is
@@ -419,6 +420,8 @@ class Look:
         quad's stray pixels (explains_strays): (the Misreading, the quad's
         fits {misreading (None: the scene): Fit}), or (None, its fits)."""
         fits = self.fits
+        if not self.search:
+            return None, fits[name]
         found = better_reading(fits[name], OUTLINES[name])  # the frame's angle tried already
         if found:
             return found, fits[name]
