@@ -157,13 +157,17 @@ def placements(scene, points, ident):
             sx, sy = (float(np.sqrt(cf[i, i] / turned[i, i])) for i in (0, 1))
         if not (np.isfinite(sx) and np.isfinite(sy)) or min(sx, sy) <= 0:
             continue
-        sx, sy = (nice(s) for s in (sx, sy))
-        d = mf - np.diag([sx, sy]) @ o @ mr
+        # A smoothed picture's spread is wider than its scale: the scales a
+        # picture is put at on either side of the one its spread gives too.
+        scales = [(a, b) for a in nearest_nice(sx) for b in nearest_nice(sy)]
         d1 = mf - o @ mr  # unscaled
-        for cause in (Cause("placed", (q, sx, sy, int(round(d[0])), int(round(-d[1])))), Cause("placed", (q, 1, 1, 0, 0)),
-                      Cause("placed", (q, 1, 1, int(round(d1[0])), int(round(-d1[1]))))):
-            if cause.values != (0, 1, 1, 0, 0) and cause not in out:
-                out.append(cause)
+        for sx, sy in scales:
+            d = mf - np.diag([sx, sy]) @ o @ mr
+            for cause in (Cause("placed", (q, sx, sy, int(round(d[0])), int(round(-d[1])))),
+                          Cause("placed", (q, 1, 1, 0, 0)),
+                          Cause("placed", (q, 1, 1, int(round(d1[0])), int(round(-d1[1]))))):
+                if cause.values != (0, 1, 1, 0, 0) and cause not in out:
+                    out.append(cause)
     for s in NICE[1:]:
         d = mf - s * mr
         for c in (Cause("placed", (0, round(s, 4), round(s, 4), 0, 0)),
@@ -177,6 +181,16 @@ def placements(scene, points, ident):
 # one: a scale found within NICE_REACH of one of them is taken as it.
 NICE = (1, 0.5, 2, 0.25, 4, 2 / 3, 1.5, 0.75, 4 / 3, 0.8, 1.25, 0.9, 1.1, 1 / 3, 3)
 NICE_REACH = 0.04
+
+
+def nearest_nice(s):
+    """nice(s), and the scales a picture is put at next below and above s,
+    where they lie within 2 NICE_REACH of it."""
+    near = [round(n, 4) for n in NICE if abs(np.log(s / n)) < 2 * NICE_REACH]
+    below, above = [n for n in near if n <= s], [n for n in near if n > s]
+    sides = ([max(below)] if below else []) + ([min(above)] if above else [])
+    first = nice(s)
+    return [first] + [n for n in sides if n != first]
 
 
 def nice(s):

@@ -86,6 +86,16 @@ def enlarged(pixels, f):
     return pixels[rows.astype(int)][:, cols.astype(int)]
 
 
+def squeezed(pixels, sx):
+    """The picture scaled by sx across about its centre, smoothed
+    (bilinear); what it leaves is black."""
+    h, w = pixels.shape[:2]
+    out = np.zeros_like(pixels)
+    n = round(w * sx)
+    out[:, (w - n) // 2:(w - n) // 2 + n] = np.asarray(Image.fromarray(pixels).resize((n, h), Image.BILINEAR))
+    return out
+
+
 def colours(pixels, m, offset=(0, 0, 0), curve=None):
     """Every pixel's colour mixed by m (3 x 3), offset, through a curve."""
     out = np.clip(pixels.astype(float) @ np.asarray(m, float).T + offset, 0, 255)
@@ -110,7 +120,9 @@ PLACED = [
     (f"scaled {s}", lambda p, a, s=s: render(model.under(Cause("placed", (0, s, s, 0, 0)), scene(a))),
      (0, s, s, 0, 0)) for s in (0.5, 0.8, 1.25, 2)] + [
     # Blocks of one colour, as a picture of another resolution shows.
-    (f"scaled {f}, pixel by pixel", lambda p, a, f=f: enlarged(p, f), (0, f, f, 0, 0)) for f in (2, 3)]
+    (f"scaled {f}, pixel by pixel", lambda p, a, f=f: enlarged(p, f), (0, f, f, 0, 0)) for f in (2, 3)] + [
+    # Smoothed: its spread wider than its scale.
+    ("squeezed 0.75 across, smoothed", lambda p, a: squeezed(p, 0.75), (0, 0.75, 1, 0, 0))]
 
 
 @pytest.mark.parametrize("angle", [30, 150, 250])
