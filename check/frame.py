@@ -300,16 +300,12 @@ def whole_result(cause, points, base, scene):
 
 def fitting(frame, scene, points, ident, base, causes):
     """Of the causes, those that fit the reduced copy as a correct frame
-    fits (those accepted lately, on every other point alone; the one
-    accepted last, without a look: the checks judge it), in their order;
-    the first REFINED placements new to this process moved first to where
-    the frame's outlines put them."""
+    fits (those accepted lately, on every other point alone), in their
+    order; the first REFINED placements new to this process moved first to
+    where the frame's outlines put them."""
     refined = 0
     for cause in causes:
         known = cause in LATEST
-        if LATEST and cause == LATEST[0]:  # a machine that drew the frame before so draws this one so
-            yield cause
-            continue
         if cause.kind == "placed" and not known and refined < REFINED:
             cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
         if cause.kind == "resolution" and model.shows_resolution(frame, cause) or \
