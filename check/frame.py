@@ -96,8 +96,7 @@ def verdict(frame, scene):
             tries = itertools.chain(latest, lazily(blocks, frame, latest), lazily(smoothed, frame, latest, search),
                                     lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
-            faint = [c for c in LATEST if c.kind in model.COLOURS and not shown]
-            tries = blocks(frame, []) + faint
+            tries = blocks(frame, []) + [c for c in LATEST if c.kind in model.COLOURS]
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found

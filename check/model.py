@@ -501,12 +501,22 @@ def smoothing_off(rows, f):
     rounding's where they are that picture)."""
     n = rows.shape[1] // f
     p = rows.astype(np.float32)
-    low = unsmoothed(p, f, n)
-    at = (np.arange(n * f) + 0.5) / f - 0.5
-    i = np.floor(at).astype(int)
-    t = (at - i)[None, :, None]
-    back = low[:, np.clip(i, 0, n - 1)] * (1 - t) + low[:, np.clip(i + 1, 0, n - 1)] * t
+    back = along(unsmoothed(p, f, n), (np.arange(n * f) + 0.5) / f - 0.5, 1)
     return float(np.abs(back - p[:, :n * f]).mean())
+
+
+def along(p, at, axis):
+    """A picture sampled at positions `at` along one axis (pixel centres on
+    whole numbers), linearly between its pixels, its ends held."""
+    n = p.shape[axis]
+    i0 = np.floor(at).astype(int)
+    t = (at - i0).astype(np.float32)
+    a = np.take(p, np.minimum(np.maximum(i0, 0), n - 1), axis=axis)
+    b = np.take(p, np.minimum(np.maximum(i0 + 1, 0), n - 1), axis=axis)
+    shape = [1, 1, 1]
+    shape[axis] = len(at)
+    t = t.reshape(shape)
+    return a + (b - a) * t
 
 
 def reframed(frame, pixels):

@@ -18,7 +18,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .model import NICE, Cause, colour_map, map_examples, mapped, nice
+from .model import NICE, Cause, along, colour_map, map_examples, mapped, nice
 from .tolerances import BLACK, FEW, LEVELS_OFF, MIN_POINTS, ROUND
 from .words import ORIENTATIONS
 
@@ -238,20 +238,6 @@ def warp(pixels, q, sx, sy, dx, dy, smooth=False):
         c = np.minimum(np.maximum(np.floor(cols).astype(int), 0), p.shape[1] - 1)
         return p[r][:, c], valid
     return along(along(p, rows - 0.5, 0), cols - 0.5, 1), valid
-
-
-def along(p, at, axis):
-    """A picture sampled at positions `at` along one axis (pixel centres on
-    whole numbers), linearly between its pixels, its ends held."""
-    n = p.shape[axis]
-    i0 = np.floor(at).astype(int)
-    t = (at - i0).astype(np.float32)
-    a = np.take(p, np.minimum(np.maximum(i0, 0), n - 1), axis=axis)
-    b = np.take(p, np.minimum(np.maximum(i0 + 1, 0), n - 1), axis=axis)
-    shape = [1, 1, 1]
-    shape[axis] = len(at)
-    t = t.reshape(shape)
-    return a + (b - a) * t
 
 
 def resampled(pixels, f, smooth):
