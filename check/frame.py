@@ -86,8 +86,9 @@ def verdict(frame, scene):
         number = frame.number or 0
         if number <= FAILED[1]:  # another run, or a frame judged apart
             FAILED[0] = 0
+            WRONG.clear()
         FAILED[1] = number
-        search = FAILED[0] < FAILURES or FAILED[0] & (FAILED[0] - 1) == 0
+        search = FAILED[0] < FAILURES or searched_again(FAILED[0])
         # A frame where no search is due after one that most of was wrong
         # is judged by the checks alone: no angle, misreading or faint cause.
         quiet = not search and bool(WRONG)
@@ -105,7 +106,6 @@ def verdict(frame, scene):
             found = wrong_again(scene, points, base)
             if found:
                 return found
-        WRONG.clear()
         look = Look(frame, scene, search=not quiet)
         widths = [np.median(w) / e.allowed for e, _, w in edge_widths(look)]
         wide = np.median(widths) if widths else None
@@ -138,6 +138,10 @@ def verdict(frame, scene):
         if cause and cause.kind == "unexplained":
             WRONG[:] = cause.values
             FAILED[0] += not shown
+        elif not (quiet and within(results, Cause("unexplained", tuple(WRONG)))):
+            # A frame wrong in fewer of the parts the frames before were
+            # wrong in, and in nothing else, keeps them quiet.
+            WRONG.clear()
     except Exception as e:  # noqa: BLE001
         results.append(Result(BLAME, None, f"{type(e).__name__}: {e}"))
     return bare(results if quiet else [diagnosed(r) for r in results])
@@ -334,10 +338,16 @@ CANDIDATES = 3
 
 # A search of the causes that failed FAILURES frames running, on and on (a
 # picture no one cause explains), is made again only where the count of
-# failures is a power of two: the cost of a turn stays its own, whatever the
-# frames show. FAILED: the count and the last frame's number.
-FAILURES = 4
+# failures is a power of four: the cost of a turn stays its own, whatever
+# the frames show (each of a run's processes searches a turn's frames 5
+# times at most). FAILED: the count and the last frame's number.
+FAILURES = 2
 FAILED = [0, 0]
+
+
+def searched_again(failures):
+    """Whether a search is made again after so many failures: 4, 16, 64..."""
+    return failures & (failures - 1) == 0 and failures.bit_length() % 2 == 1
 
 
 def remember(cause):
