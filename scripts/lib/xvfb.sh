@@ -8,12 +8,14 @@
 # on it: the caller stops it with stop_xvfb from an EXIT trap, and traps INT
 # and TERM with an exit so that the EXIT trap runs. (A shell script has no job control, so
 # the background job is no process group leader and setsid execs without a
-# fork: xvfb_pid is the server's.)
+# fork: xvfb_pid is the server's.) The server does not reset when its last
+# client leaves (-noreset): a program run after another, as the checker runs
+# the demo, would otherwise connect while it resets, and may be refused.
 start_xvfb() {
   xvfb_dir=$1 xvfb_log=${2:-/dev/null} xvfb_screen=${3:-1024x768x24}
   shift $(($# < 3 ? $# : 3))
   mkfifo "$xvfb_dir/.displayfd"
-  setsid Xvfb -displayfd 3 -screen 0 "$xvfb_screen" -nolisten tcp "$@" 3>"$xvfb_dir/.displayfd" \
+  setsid Xvfb -displayfd 3 -screen 0 "$xvfb_screen" -nolisten tcp -noreset "$@" 3>"$xvfb_dir/.displayfd" \
     2>"$xvfb_log" &
   xvfb_pid=$!
   read -r xvfb_display <"$xvfb_dir/.displayfd" || return 1

@@ -55,7 +55,7 @@ echo "ok faults of the screen: $(tail -n 1 "$work/stdout")"
 cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 xauth -q -f "$work/server.auth" add :0 . "$cookie"
 others="$others $xvfb_pid"
-start_xvfb "$work" "$work/xvfb-auth.log" 640x480x24 -auth "$work/server.auth" -noreset ||
+start_xvfb "$work" "$work/xvfb-auth.log" 640x480x24 -auth "$work/server.auth" ||
   fail "an Xvfb that asks for a cookie did not start"
 xauth -q -f "$work/trusted.auth" add "$DISPLAY" . "$cookie"
 cp "$work/trusted.auth" "$work/untrusted.auth"
