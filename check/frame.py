@@ -339,7 +339,7 @@ CANDIDATES = 3
 # A search of the causes that failed FAILURES frames running, on and on (a
 # picture no one cause explains), is made again only where the count of
 # failures is a power of four: the cost of a turn stays its own, whatever
-# the frames show (each of a run's processes searches a turn's frames 5
+# the frames show (a process judging all of a turn's 360 frames searches 6
 # times at most). FAILED: the count and the last frame's number.
 FAILURES = 2
 FAILED = [0, 0]
