@@ -18,7 +18,7 @@ from .checks import (ANGLE, BLAME, BOX, CHECKS, CLEAR_CHECK, COLOUR_CHECKS, DEPT
 from .look import TURNING, Look, better_reading
 from .model import JUDGED, Cause
 from .picture import BACKGROUND, reference_at, segments
-from .tolerances import FEW, MISSES, WIDE
+from .tolerances import CLEAR_RESIDUAL, FEW, MISSES, WIDE
 from .words import says
 
 
@@ -97,7 +97,7 @@ def verdict(frame, scene):
             tries = itertools.chain(latest, lazily(blocks, frame, latest), lazily(smoothed, frame, latest, search),
                                     lazily(best_first, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
-            tries = blocks(frame, []) + [c for c in LATEST if c.kind in model.COLOURS]
+            tries = blocks(frame, []) + [c for c in LATEST if c.kind in model.COLOURS or model.subtle(c)]
         found = cause_of(frame, scene, points, ident, base, tries)
         if found:
             return found
@@ -126,7 +126,8 @@ def verdict(frame, scene):
             found = cause_of(frame, scene, points, ident, base, faint, results, whole=True)
             if found:
                 return found
-        if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE) and shown != "picture" and not quiet:
+        if (len(own) >= 2 and own & STILL and not angle or wide and wide >= WIDE or outlines_off(look)) and \
+                shown != "picture" and not quiet:
             subtle = itertools.chain(model.smoothed(frame), lazily(placed_nearby, scene, frame))
             found = cause_of(frame, scene, points, ident, base, subtle, results)
             if found:
@@ -246,6 +247,15 @@ def best_first(scene, points, ident, base, shown, latest, search):
 STILL = {"image quad", "wire box"}
 
 
+def outlines_off(look, most=None):
+    """Whether the quads' outlines fit worse than a correct frame's: two or
+    more, among them one that never moves (a quad the angle leaves edge-on
+    tells nothing), or any (`most`): the picture moved by less than the
+    checks can tell."""
+    off = {n for n in look.scene.quads if look.fits[n][None].residual >= CLEAR_RESIDUAL}
+    return bool(off) if most is any else len(off) >= 2 and bool(off & STILL)
+
+
 def placed_nearby(scene, frame):
     """The picture moved by a pixel or two, where it fits the frame's
     outlines best: a list of no or one Cause."""
@@ -277,6 +287,8 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         lost = ({BOX} | set((OUTLINE_CHECKS if cause.kind == "colours" else COLOUR_CHECKS).values())) \
             if model.loses(cause) else set()
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
+        if model.subtle(cause) and outlines_off(look, any):  # the checks alone cannot tell it
+            continue
         if len({r.check.object or "scene" for r in failing}) > (0 if whole else 1) or any(r.error for r in got):
             continue
         if best is None or len(failing) < best[0]:

@@ -106,6 +106,16 @@ def placed_view(scene, q, sx, sy, dx, dy):
     return np.column_stack([a @ view[:, :2], a @ (view[:, 2] - centre) + centre + (dx, -dy)])
 
 
+# A move of the picture by this many pixels or fewer, unscaled, is one the
+# checks alone may not tell: its outlines must fit as a correct frame's.
+SUBTLE = 2
+
+
+def subtle(cause):
+    """Whether a cause moves the picture by SUBTLE pixels or fewer alone."""
+    return cause.kind == "placed" and cause.values[:3] == (0, 1, 1) and max(map(abs, cause.values[3:])) <= SUBTLE
+
+
 def resampled(sx, sy):
     """How much further coverage may go either way in a picture scaled
     after it was drawn: half the drawing's pixel and half the picture's."""
@@ -205,39 +215,82 @@ FAR = 16
 
 
 def refined(scene, cause, pixels, reach=REACH):
-    """A placement moved to where the frame's lit pixels along the quads'
-    outlines fit it best (the reduced copy cannot tell a pixel): a pattern
-    search in steps of `reach`, half that, one, no further than FAR."""
+    """A placement moved, and a scaled one scaled, to where the frame's lit
+    pixels along the quads' outlines fit it best (the reduced copy cannot
+    tell a pixel): a pattern search of the move in steps of `reach`, half
+    that, one, no further than FAR; then of the scales in SCALE_STEPS with
+    the move, each scale then taken as the nearest one a picture is put at
+    (snaps) where a pixel cannot tell them apart."""
     q, sx, sy, dx, dy = cause.values
-    base = scene.changed(view=placed_view(scene, *cause.values))
     h, w = pixels.shape[:2]
-    rows, cols = (g.ravel() for g in np.mgrid[:h, :w])
-    near = np.zeros(h * w, bool)
-    for quad in base.quads.values():  # within reach of an outline: a box about it first
-        (r0, r1), (c0, c1) = ((s.start, s.stop) for s in base.box_around([quad], reach + 2))
-        inside = np.zeros((h, w), np.float32) + np.inf
-        inside[r0:r1, c0:c1] = np.abs(base.inside_box(quad, (slice(r0, r1), slice(c0, c1))))
-        near |= inside.ravel() < reach + 2
-    rows, cols = rows[near], cols[near]
-    x, y = cols + 0.5, h - rows - 0.5
-    lit = pixels[rows, cols].max(axis=1) > LEVELS_OFF
 
-    def wrong(ex, ey):
+    def around(t):
+        """The pixels within reach of the quads' outlines placed at t, and
+        which are lit."""
+        placed = scene.changed(view=placed_view(scene, q, *t[2:], dx + t[0], dy + t[1]))
+        near = np.zeros((h, w), bool)
+        for quad in placed.quads.values():  # a box about each first
+            box = placed.box_around([quad], reach + 2)
+            near[box] |= np.abs(placed.inside_box(quad, box)) < reach + 2
+        rows, cols = np.nonzero(near)
+        return cols + 0.5, h - rows - 0.5, pixels[rows, cols].max(axis=1) > LEVELS_OFF
+
+    def wrong(t):
         # A pixel half a pixel from an outline tells a move of one; half a
-        # pixel more may go either way where the picture was resampled.
-        s = scene.changed(view=placed_view(scene, q, sx, sy, dx + ex, dy + ey),
-                          reach=0.25 + 0.5 * ((sx, sy) != (1, 1)))
+        # pixel more may go either way where the picture was resampled (but
+        # where the scales are sought: their least is in the middle).
+        s = scene.changed(view=placed_view(scene, q, *t[2:], dx + t[0], dy + t[1]),
+                          reach=0.25 + 0.5 * ((sx, sy) != (1, 1) and not scaling))
         ref = reference_at(s, x, y, colours=False)
         return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
-    at, least = (0, 0), wrong(0, 0)
-    for step in (reach, reach // 2, 1):
-        moved = True
-        while moved and least:
-            moved = False
-            for t in ((at[0] + step, at[1]), (at[0] - step, at[1]), (at[0], at[1] + step), (at[0], at[1] - step)):
-                if max(map(abs, t)) <= FAR and (n := wrong(*t)) < least:
-                    at, least, moved = t, n, True
-    return Cause("placed", (q, sx, sy, dx + at[0], dy + at[1]))
+
+    def search(at, least, steps):
+        for step in steps:
+            moved = True
+            while moved and least:
+                moved = False
+                for t in ((at[0] + step[0], at[1]) + at[2:], (at[0] - step[0], at[1]) + at[2:],
+                          (at[0], at[1] + step[0]) + at[2:], (at[0], at[1] - step[0]) + at[2:],
+                          at[:2] + (at[2] * (1 + step[1]), at[3]), at[:2] + (at[2] / (1 + step[1]), at[3]),
+                          at[:2] + (at[2], at[3] * (1 + step[1])), at[:2] + (at[2], at[3] / (1 + step[1]))):
+                    if max(map(abs, t[:2])) <= FAR and t != at and (n := wrong(t)) < least:
+                        at, least, moved = t, n, True
+        return at, least
+    at, scaling = (0, 0, sx, sy), False
+    x, y, lit = around(at)
+    at, least = search(at, wrong(at), [(reach, 0), (reach // 2, 0), (1, 0)])
+    for _ in range(3 * ((sx, sy) != (1, 1))):  # the outlines looked at again where the scales took them
+        start, scaling = at, True
+        x, y, lit = around(at)
+        at, least = search(at, wrong(at), [(1, k) for k in SCALE_STEPS])
+        if at == start:
+            break
+    # Each scale taken as the nearest one a picture is put at that moves the
+    # frame's border by less than a pixel, or fits the outlines as well,
+    # with what resampling leaves either way.
+    scaling = False
+    for k in (2, 3) if (sx, sy) != (1, 1) else ():
+        fits = wrong(at)
+        at = next((t for t in (at[:k] + (n,) + at[k + 1:] for n in snaps(at[k]))
+                   if abs(t[k] - at[k]) * (w, h)[k - 2] / 2 < 1 or wrong(t) <= fits + FEW), at)
+    return Cause("placed", (q, round(at[2], 4), round(at[3], 4), dx + at[0], dy + at[1]))
+
+
+# A scale is refined in steps of these shares of it.
+SCALE_STEPS = (0.02, 0.005, 0.001)
+
+
+def snaps(s):
+    """The scales a picture is put at (NICE) and then those of two decimals
+    within SNAP_REACH of s, each the nearest first."""
+    near = {round(n, 4) for n in NICE + tuple(np.round(s, 2) + np.array([-0.01, 0, 0.01]))
+            if abs(np.log(s / n)) < SNAP_REACH}
+    return sorted(near, key=lambda n: (all(abs(n - m) > 1e-4 for m in NICE), abs(n - s)))
+
+
+# A refined scale is taken as one a picture is put at this near it, where
+# that fits the outlines as well, with what resampling leaves either way.
+SNAP_REACH = 0.015
 
 
 # ---------------------------------------------------- what colours became
@@ -245,7 +298,11 @@ def refined(scene, cause, pixels, reach=REACH):
 LEVELS = np.arange(256, dtype=float)
 
 
-def certain(reference, share=4):
+# A point of one colour is one where GL may show levels this far apart.
+CERTAIN = 4
+
+
+def certain(reference, share=CERTAIN):
     """Points of one colour each (what GL allows within `share` levels),
     away from every edge."""
     return ~reference.edge & np.isin(reference.objects, JUDGED) & ((reference.hi - reference.lo).max(axis=1) <= share)
@@ -265,8 +322,12 @@ def colour_map(want, got, objects):
     index = index.ravel()
     medians = np.array([np.median(got[index == i], axis=0) for i in range(len(keys))])
 
-    def holds(predicted, c):
-        close = np.abs(predicted - got[:, c]) <= LEVELS_OFF
+    def holds(predicted, c, spread=0):
+        # A point's colour is known within CERTAIN levels: a steep curve
+        # may show anything it gives over them.
+        close = (got[:, c] >= np.minimum(*predicted[1:]) - LEVELS_OFF) & \
+            (got[:, c] <= np.maximum(*predicted[1:]) + LEVELS_OFF) if spread else \
+            np.abs(predicted - got[:, c]) <= LEVELS_OFF
         return all(close[objects == o].mean() >= 1 - MISSES for o, n in zip(kinds, counts) if n >= MIN_POINTS)
     matrix, offset, curves = np.zeros((3, 3)), np.zeros(3), np.tile(LEVELS, (3, 1))
     design = np.column_stack([keys, np.ones(len(keys))])
@@ -284,9 +345,9 @@ def colour_map(want, got, objects):
             if len(at) < 2 or not keeps_apart(at, shown):
                 continue
             curve = np.interp(LEVELS, at, shown)
-            predicted = curve[np.clip(np.round(want[:, j]), 0, 255).astype(int)]
-            off = np.abs(predicted - got[:, c]).mean()
-            if holds(predicted, c) and (best is None or off < best[0]):
+            predicted = [curve[np.clip(np.round(want[:, j]) + d, 0, 255).astype(int)] for d in (0, -CERTAIN, CERTAIN)]
+            off = np.abs(predicted[0] - got[:, c]).mean()
+            if holds(predicted, c, CERTAIN) and (best is None or off < best[0]):
                 best = (off, j, curve)
         # A mix that holds but is off by more than a rounding on the mean is
         # a gentle curve's likeness where a curve fits twice as close.
@@ -559,8 +620,10 @@ def coarse(points, ident):
 def fits_under(cause, scene, points, ident):
     """How the reduced copy fits the scene's picture under a cause: a Fit."""
     if cause.kind == "colours":
+        # A curve read at a few levels may run steeper between them: what
+        # it gives CERTAIN levels either side.
         matrix, offset, curves, _ = cause.values
-        shown = mapped(ident.lo, matrix, offset, curves), mapped(ident.hi, matrix, offset, curves)
+        shown = mapped(ident.lo - CERTAIN, matrix, offset, curves), mapped(ident.hi + CERTAIN, matrix, offset, curves)
         return fit(ident._replace(lo=np.minimum(*shown), hi=np.maximum(*shown)), points.got)
     if cause.kind == "background":
         ref = ident._replace(lo=ident.lo.copy(), hi=ident.hi.copy())

@@ -86,6 +86,17 @@ def enlarged(pixels, f):
     return pixels[rows.astype(int)][:, cols.astype(int)]
 
 
+def resized(pixels, sx, sy):
+    """The picture scaled by sx across and sy up about its centre, each pixel
+    the one nearest where it comes from; what it leaves is black."""
+    h, w = pixels.shape[:2]
+    rows, cols = (np.floor((np.arange(n) - (n - 1) / 2) / s + (n - 1) / 2 + 0.5).astype(int) for n, s in ((h, sy), (w, sx)))
+    out = pixels[np.clip(rows, 0, h - 1)][:, np.clip(cols, 0, w - 1)].copy()
+    out[(rows < 0) | (rows >= h)] = 0
+    out[:, (cols < 0) | (cols >= w)] = 0
+    return out
+
+
 def squeezed(pixels, sx):
     """The picture scaled by sx across about its centre, smoothed
     (bilinear); what it leaves is black."""
@@ -116,11 +127,15 @@ PLACED = [
     ("a quarter turn", lambda p, a: turned(p, 1), (4, 1, 1, 0, 0)),
     ("a quarter turn back", lambda p, a: turned(p, 3), (5, 1, 1, 0, 0)),
 ] + [(f"moved {dx}, {dy}", lambda p, a, dx=dx, dy=dy: moved(p, dx, dy), (0, 1, 1, dx, dy))
-     for dx, dy in ((9, -6), (-25, 14), (2, 0), (0, -3), (-40, -30))] + [
+     for dx, dy in ((9, -6), (-25, 14), (2, 0), (0, -3), (-40, -30), (1, 0), (0, -1), (-1, 1))] + [
     (f"scaled {s}", lambda p, a, s=s: render(model.under(Cause("placed", (0, s, s, 0, 0)), scene(a))),
      (0, s, s, 0, 0)) for s in (0.5, 0.8, 1.25, 2)] + [
     # Blocks of one colour, as a picture of another resolution shows.
     (f"scaled {f}, pixel by pixel", lambda p, a, f=f: enlarged(p, f), (0, f, f, 0, 0)) for f in (2, 3)] + [
+    # Scales no program need choose, each pixel the nearest's, in a window
+    # of the demo's size (a pixel tells a hundredth of a scale there).
+    (f"resized {sx} x {sy}", lambda p, a, sx=sx, sy=sy: resized(drawn(a, 640, 480), sx, sy), (0, sx, sy, 0, 0))
+    for sx, sy in ((0.7, 0.7), (0.62, 0.81), (1.3, 1.3))] + [
     # Smoothed: its spread wider than its scale.
     ("squeezed 0.75 across, smoothed", lambda p, a: squeezed(p, 0.75), (0, 0.75, 1, 0, 0))]
 
@@ -156,6 +171,8 @@ COLOURED = [
     ("inverted", lambda p: 255 - p, "every colour inverted"),
     ("gamma 2.2", lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)), "encoding with a gamma of 2.2"),
     ("gamma 0.5", lambda p: colours(p, np.eye(3), curve=GAMMA(0.5)), "decoding with a gamma of 2.0"),
+    # Steep near black: a level or two shown tens of levels apart.
+    ("gamma 3", lambda p: colours(p, np.eye(3), curve=GAMMA(3)), "encoding with a gamma of 3.0"),
     # Gentle curves: mid levels moved by less than a point may lie off, more
     # than a region's mean may.
     ("gamma 1.4", lambda p: colours(p, np.eye(3), curve=GAMMA(1.4)), "encoding with a gamma of 1.4"),
