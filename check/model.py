@@ -380,7 +380,7 @@ def unmap(pixels, matrix, offset, curves):
         f = np.asarray(curves[c], float)
         rising = f[-1] >= f[0]
         g = np.maximum.accumulate(f if rising else f[::-1])
-        back[c] = np.interp(LEVELS, g, LEVELS if rising else LEVELS[::-1])
+        back[c] = run_back(g) if rising else 255 - run_back(g)
     src = np.argmax(np.abs(m), axis=1)
     if (np.count_nonzero(m, axis=1) == 1).all() and len(set(src)) == 3:  # each channel one of the scene's: by table
         out = np.empty_like(pixels)
@@ -391,6 +391,20 @@ def unmap(pixels, matrix, offset, curves):
     shown = np.stack([back[c].astype(np.float32)[pixels[..., c]] for c in range(3)], axis=-1)
     want = (shown - np.float32(offset)) @ np.linalg.inv(m).T.astype(np.float32)
     return np.clip(np.round(want), 0, 255).astype(np.uint8)
+
+
+def run_back(g):
+    """The level each level shown came from, under a rising curve g (256):
+    between the levels it was read at, linearly; where several show one
+    level, their middle, but at either end the end's own (black stays
+    black where levels near it show black too)."""
+    first, last = np.searchsorted(g, LEVELS, "left"), np.searchsorted(g, LEVELS, "right") - 1
+    out = np.interp(LEVELS, g, LEVELS)
+    flat = first <= last
+    out[flat] = (first[flat] + last[flat]) / 2
+    out[flat & (first == 0)] = 0
+    out[flat & (last == 255)] = 255
+    return out
 
 
 def read_curve(levels, shown):

@@ -111,10 +111,11 @@ ROUND = 2
 # less than a point may lie off).
 MOVES = MEAN_OFF + ROUND
 # Levels CURVE_APART apart stay at least CURVE_SQUEEZE of that apart under a
-# curve that can be undone (decoding with a gamma of 2.2 keeps 0 and 64 a
-# fifth apart).
+# curve that can be undone, but for what it shows as black (decoding with a
+# gamma of 2.2 keeps 0 and 64 a fifth apart, with one of 3 a sixteenth; a
+# curve that turns back, or shows most levels as one, keeps them less).
 CURVE_APART = 64
-CURVE_SQUEEZE = 1 / 8
+CURVE_SQUEEZE = 1 / 32
 # A correct machine's box lines measure at most half a pixel more than a
 # width-1 line; a picture drawn at 1/f of the window's size and smoothed
 # shows them f wide: as wide as this many times a width-1 line, a frame of

@@ -173,6 +173,8 @@ COLOURED = [
     ("gamma 0.5", lambda p: colours(p, np.eye(3), curve=GAMMA(0.5)), "decoding with a gamma of 2.0"),
     # Steep near black: a level or two shown tens of levels apart.
     ("gamma 3", lambda p: colours(p, np.eye(3), curve=GAMMA(3)), "encoding with a gamma of 3.0"),
+    # Most dark levels shown black: what it shows as black cannot be undone.
+    ("gamma 0.35", lambda p: colours(p, np.eye(3), curve=GAMMA(0.35)), "but black and white darker"),
     # Gentle curves: mid levels moved by less than a point may lie off, more
     # than a region's mean may.
     ("gamma 1.4", lambda p: colours(p, np.eye(3), curve=GAMMA(1.4)), "encoding with a gamma of 1.4"),

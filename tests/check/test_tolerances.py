@@ -124,6 +124,13 @@ def moves(d):  # mid levels moved up to d, black and white kept: a map of every 
     return {c.kind for c in model.colour_causes(SCENE, ident, points)}
 
 
+def curve_squeeze(g):  # decoded with a gamma of g: 0 and 64 shown 255 (64 / 255) ** g apart; undone, or colours lost
+    curve = np.round(255 * (np.arange(256) / 255) ** g).astype(np.uint8)
+    points = model.grid(curve[picture()[0]])
+    found = {c.kind for c in model.colour_causes(SCENE, reference_at(SCENE, points.x, points.y), points)}
+    return set() if "colours" in found else {"lost"}
+
+
 # name, the probe, the value just inside the tolerance and just beyond it,
 # and what the probe gives beyond it (a check that fails, or a cause).
 EDGES = [
@@ -135,6 +142,7 @@ EDGES = [
     ("LINE_SLACK", line_slack, 2, 3, BOX),  # a line 1 wider passes, 2 wider fails
     ("EDGE_SHOWN", edge_shown, T.EDGE_SHOWN - 0.15, T.EDGE_SHOWN + 0.15, BOX),
     ("MOVES", moves, T.MOVES - 5, T.MOVES + 8, "colours"),
+    ("CURVE_SQUEEZE", curve_squeeze, 3.0, 3.8, "lost"),  # 4 levels of 64 apart, then 1
 ]
 
 
