@@ -388,6 +388,8 @@ class Look:
             # kept (the frame before showing through is told by it).
             # The angle this process found last first: a machine a frame or
             # two late is so at every frame.
+            # Beyond NEAR degrees, further only while each fits closer.
+            closest = np.inf
             for far in [None] * bool(LATEST_ANGLE[0]) + sorted({abs(off) for off in ANGLES}):
                 offsets = [off for off, ms in ANGLES.items() if (off == LATEST_ANGLE[0] if far is None else
                                                                   abs(off) == far or off == -1)
@@ -398,6 +400,11 @@ class Look:
                               for k, name in enumerate(TURNING)})
                 fits = self.fits_of(cases)
                 off = angle_fits(fits)
+                if not off and far:
+                    here = min(angle_residual(fits, o) for o in offsets if abs(o) == far)
+                    if far >= NEAR and here >= closest:
+                        break
+                    closest = min(closest, here)
                 # Where a degree or two explain a frame alike (near face-on),
                 # one further the same way may explain it better still.
                 while off and off + np.sign(off) in ANGLES and angle_residual(fits, off) >= CLEAR_RESIDUAL / 2:
@@ -516,6 +523,9 @@ def angle_fits(fits):
     return better_reading(summed, tuple(off for off in ANGLES if off in both))
 
 
+# The angles looked for each frame where the turning quads fit badly: one
+# this far off, and further only while each fits closer.
+NEAR = 4
 # The angle off this process found last (a cause of the whole frame's time).
 LATEST_ANGLE = [None]
 

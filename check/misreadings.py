@@ -70,8 +70,8 @@ def recoloured(name, change):
 
 
 # The angles that a frame may be drawn at, as far as a frame's angle is
-# looked for: a few degrees either way.
-OFFSETS = (-1, 1, -2, 2, -3, 3, -4, 4)
+# looked for: up to eight degrees either way (a frame up to eight frames late).
+OFFSETS = tuple(s * k for k in range(1, 9) for s in (-1, 1))
 
 # The angle of the whole frame: both turning quads OFF degrees off together.
 ANGLES = {off: (Misreading("angle", (off,), tiled_at(lambda a, off=off: a + off)),

@@ -214,7 +214,7 @@ def test_every_object_in_the_colour_given_last(tint):
     assert own(found) == {WHOLE.id} and found[WHOLE].problem.cause == Cause("one colour", (255, 255, 255))
 
 
-@pytest.mark.parametrize("angle, off", [(30, -1), (30, -2), (150, -3), (250, 2), (60, 4)])
+@pytest.mark.parametrize("angle, off", [(30, -1), (30, -2), (150, -3), (250, 2), (60, 4), (120, -6), (200, 8)])
 def test_drawn_at_another_angle(angle, off):
     found = judged(drawn(angle + off, 640, 480), angle)  # a degree moves an edge less than a pixel at half the size
     assert own(found) == {ANGLE.id} and found[ANGLE].problem.cause.values[0] == off
