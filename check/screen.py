@@ -18,7 +18,7 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .model import NICE, Cause, along, colour_map, map_examples, mapped, nice
+from .model import NICE, Cause, along, colour_map, map_examples, mapped, nice, snaps
 from .tolerances import BLACK, FEW, LEVELS_OFF, MIN_POINTS, ROUND
 from .words import ORIENTATIONS
 
@@ -58,6 +58,9 @@ TRANSPARENT = 0.05
 # differ: at least this many (of every other pixel across and up; a turning
 # quad's edge moves thousands between two frames a degree apart).
 MOVING = 500
+# A screen that differs from a frame at more pixels than this is asked
+# whether the frame moved a pixel fits it far better.
+MIN_MOVED = 64
 # Fractions of its resolution a picture may reach the screen at.
 FACTORS = (2, 3, 4)
 # The candidate placements judged in full, of those the edges rank; the
@@ -183,7 +186,24 @@ def shown_as_drawn(sources, shown, judged, samples=0):
         return None
     counts = {k: int(differing(sources[k], shown, judged).sum()) for k in near}
     k = min(counts, key=lambda k: (counts[k], k != 0))
-    return k if counts[k] <= most else None
+    if counts[k] > most:
+        return None
+    # A picture moved by a pixel differs from every frame at its edges
+    # alone, as few pixels as a cursor: the frame moved so fits far better.
+    if counts[k] > MIN_MOVED and any(2 * differing(shifted(sources[k], dx, dy), shown, judged).sum() < counts[k]
+                                     for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))):
+        return None
+    return k
+
+
+def shifted(drawn, dx, dy):
+    """A picture, or (lo, hi), moved a pixel (dx right, dy down), its edge
+    held."""
+    if isinstance(drawn, tuple):
+        return tuple(shifted(p, dx, dy) for p in drawn)
+    h, w = drawn.shape[:2]
+    padded = np.pad(drawn, ((1, 1), (1, 1), (0, 0)), mode="edge")
+    return padded[1 - dy:1 - dy + h, 1 - dx:1 - dx + w]
 
 
 def same_picture(a, b, judged):
@@ -309,9 +329,10 @@ def placements(drawn, shown, judged, step=2):
         turned = np.abs(orientation(q)) @ sa
         tried.append((q, 1.0, 1.0))
         if (turned > 0).all():
-            sx, sy = nice(float(sb[0] / turned[0])), nice(float(sb[1] / turned[1]))
-            if 0.2 < sx < 5 and 0.2 < sy < 5:
-                tried.append((q, sx, sy))
+            raw = [float(sb[i] / turned[i]) for i in (0, 1)]
+            for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw]):  # the scale it is near, and its own
+                if 0.2 < sx < 5 and 0.2 < sy < 5:
+                    tried.append((q, sx, sy))
     tried += [(0, round(n, 4), round(n, 4)) for n in NICE[1:]]
     out = []
     for q, sx, sy in dict.fromkeys(tried):
@@ -319,7 +340,40 @@ def placements(drawn, shown, judged, step=2):
         (dx, dy), score = best_shift(placed[..., 0] * valid, b)
         out.append((score, (q, sx, sy, dx * step, dy * step)))
     best = [p for _, p in sorted(out, key=lambda o: -o[0])][:PLACEMENTS]
-    return [to_the_pixel(full_a, full_b, p, step) for p in best]
+    coarse = [scaled(a, b, p[:3] + (p[3] // step, p[4] // step), snap=False) for p in best]
+    return [scaled(full_a, full_b, to_the_pixel(full_a, full_b, p[:3] + (p[3] * step, p[4] * step), step))
+            for p in coarse]
+
+
+def scaled(a, b, placement, snap=True):
+    """A scaled placement's scales and move, each in turn a step either way
+    while the edge map a (the frame drawn's), placed so, fits b (the
+    screen's) better: steps of 2 %, 0.5 % and 0.1 % of a scale and a
+    pixel. Each scale is then the nearest a picture is put at where that
+    moves the window's border by less than a pixel (model.snaps)."""
+    q, sx, sy, dx, dy = placement
+    if (sx, sy) == (1, 1):
+        return placement
+    h, w = a.shape
+
+    def score(t):
+        placed = warp(a[..., None], q, *t)[0][..., 0]
+        return float((placed * b).sum())
+    at = (sx, sy, dx, dy)
+    best = score(at)
+    for k in (0.02, 0.005, 0.001):
+        moved = True
+        while moved:
+            moved = False
+            for t in ((at[0] * (1 + k),) + at[1:], (at[0] / (1 + k),) + at[1:], (at[0], at[1] * (1 + k)) + at[2:],
+                      (at[0], at[1] / (1 + k)) + at[2:], at[:2] + (at[2] + 1, at[3]), at[:2] + (at[2] - 1, at[3]),
+                      at[:3] + (at[3] + 1,), at[:3] + (at[3] - 1,)):
+                if (v := score(t)) > best:
+                    at, best, moved = t, v, True
+    if not snap:
+        return (q, *at)
+    near = [next((n for n in snaps(v) if abs(n - v) * size / 2 < 1), round(v, 4)) for v, size in zip(at[:2], (w, h))]
+    return (q, *near, *at[2:])
 
 
 def blocks(e, step):
@@ -531,8 +585,6 @@ def fit_source(source, shown, judged, when=None):
         found = Fit(tuple(p for p in (when, where, colour) if p is not None), share, apart)
         if found.better(best):
             best = found
-        if where is None and share >= 1 - FIT_MISSES:
-            break  # the frame as it is, its colours changed
     return best
 
 
@@ -557,11 +609,13 @@ def which_frame(pair):
 def fit(pair):
     """What the screen does at one held frame that shows neither it nor
     another frame GL drew as drawn (which_frame): a Fit; its parts empty
-    where nothing explains it."""
+    where nothing explains it. The frame before is taken only where it
+    explains the screen far better: two frames a degree apart, placed a
+    little off, fit about alike."""
     best = Fit((), 0.0)
     for k in sorted(pair.sources)[:2]:  # the frame itself, then the one before
         found = fit_source(pair.sources[k], pair.shown, pair.judged, Cause("shown late", (k,)) if k else None)
-        if found.better(best):
+        if found.better(best) and (not k or best.share < 1 - FIT_MISSES or 2 * found.apart < best.apart):
             best = found
         if best.share >= 1 - FIT_MISSES and best.apart <= EXACT:
             break

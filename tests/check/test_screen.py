@@ -86,7 +86,16 @@ def test_only_a_multisampled_frame_may_show_another_resolve():
     (placed(10, 0, 0.5, 0.5, 0, 0), ("placed", (0, 0.5, 0.5, 0, 0, False))),
     (placed(10, 0, 1.25, 1.25, 0, 0, True), ("placed", (0, 1.25, 1.25, 0, 0, True))),  # scaled and smoothed
     (screen.resampled(drawn(10), 2, True), ("resampled", (2, True))),
-], ids=["moved", "upside down", "mirrored", "half a turn", "half the size", "scaled smoothed", "half resolution"])
+    # A pixel: no more pixels differ than a cursor's, and the frame before
+    # differs about as little.
+    (placed(10, 0, 1, 1, 1, 0), ("placed", (0, 1, 1, 1, 0, False))),
+    (placed(10, 0, 1, 1, 0, -1), ("placed", (0, 1, 1, 0, -1, False))),
+    # Scales no program need choose.
+    (placed(10, 0, 0.7, 0.7, 0, 0), ("placed", (0, 0.7, 0.7, 0, 0, False))),
+    (placed(10, 0, 0.6, 0.85, 0, 0), ("placed", (0, 0.6, 0.85, 0, 0, False))),
+    (placed(10, 0, 1.15, 1.15, 0, 0), ("placed", (0, 1.15, 1.15, 0, 0, False))),
+], ids=["moved", "upside down", "mirrored", "half a turn", "half the size", "scaled smoothed", "half resolution",
+        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15"])
 def test_where_the_pixels_go(shown, part):
     assert named(pair(shown)) == (Cause(*part),)
 
