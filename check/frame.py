@@ -282,10 +282,11 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         look = Look(*under)
         got = blame(look, [judged(c, look) for c in CHECKS[1:]])
         # What is thinner than a pixel may be lost by it: the box's lines and
-        # a quad's colours at a few points where the picture is resampled,
-        # the quads' slivers where colours are squeezed towards black.
-        lost = ({BOX} | set((OUTLINE_CHECKS if cause.kind == "colours" else COLOUR_CHECKS).values())) \
-            if model.loses(cause) else set()
+        # a quad's colours at a few points where the picture is resampled;
+        # where colours are squeezed towards black, the quads' slivers and
+        # the levels shown as black (a gradient's darkest points).
+        lost = ({BOX} | set(COLOUR_CHECKS.values()) | (set(OUTLINE_CHECKS.values()) if cause.kind == "colours"
+                                                       else set())) if model.loses(cause) else set()
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
         if model.subtle(cause) and outlines_off(look, any):  # the checks alone cannot tell it
             continue
