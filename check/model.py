@@ -273,6 +273,10 @@ def refined(scene, cause, pixels, reach=REACH):
         fits = wrong(at)
         at = next((t for t in (at[:k] + (n,) + at[k + 1:] for n in snaps(at[k]))
                    if abs(t[k] - at[k]) * (w, h)[k - 2] / 2 < 1 or wrong(t) <= fits + FEW), at)
+    for k in (0, 1) if (sx, sy) != (1, 1) else ():  # and a pixel's move of a resampled picture, where as well
+        t = at[:k] + (0,) + at[k + 1:]
+        if abs(at[k]) == 1 and wrong(t) <= wrong(at) + FEW:
+            at = t
     return Cause("placed", (q, round(at[2], 4), round(at[3], 4), dx + at[0], dy + at[1]))
 
 
@@ -290,7 +294,7 @@ def snaps(s):
 
 # A refined scale is taken as one a picture is put at this near it, where
 # that fits the outlines as well, with what resampling leaves either way.
-SNAP_REACH = 0.015
+SNAP_REACH = 0.03
 
 
 # ---------------------------------------------------- what colours became

@@ -135,7 +135,7 @@ PLACED = [
     # Scales no program need choose, each pixel the nearest's, in a window
     # of the demo's size (a pixel tells a hundredth of a scale there).
     (f"resized {sx} x {sy}", lambda p, a, sx=sx, sy=sy: resized(drawn(a, 640, 480), sx, sy), (0, sx, sy, 0, 0))
-    for sx, sy in ((0.7, 0.7), (0.62, 0.81), (1.3, 1.3))] + [
+    for sx, sy in ((0.7, 0.7), (0.62, 0.81), (1.3, 1.3), (0.45, 1), (1.6, 1.6))] + [
     # Smoothed: its spread wider than its scale.
     ("squeezed 0.75 across, smoothed", lambda p, a: squeezed(p, 0.75), (0, 0.75, 1, 0, 0))]
 
