@@ -340,9 +340,34 @@ def placements(drawn, shown, judged, step=2):
         (dx, dy), score = best_shift(placed[..., 0] * valid, b)
         out.append((score, (q, sx, sy, dx * step, dy * step)))
     best = [p for _, p in sorted(out, key=lambda o: -o[0])][:PLACEMENTS]
-    coarse = [scaled(a, b, p[:3] + (p[3] // step, p[4] // step), snap=False) for p in best]
+    coarse = [rescaled(a, b, p[:3] + (p[3] // step, p[4] // step)) for p in best]  # on blocks
     return [scaled(full_a, full_b, to_the_pixel(full_a, full_b, p[:3] + (p[3] * step, p[4] * step), step))
             for p in coarse]
+
+
+def rescaled(a, b, placement):
+    """A scaled placement's scales stepped, 2 %, 0.5 % and 0.1 % of a scale
+    either way, while the edge map a (on blocks), placed so and moved where
+    it fits b best (best_shift), fits better: a scale and a move fitted
+    apart leave each other where neither fits."""
+    q, sx, sy, _, _ = placement
+    if (sx, sy) == (1, 1):
+        return placement
+
+    def score(t):
+        placed, valid = warp(a[..., None], q, *t, 0, 0)
+        return best_shift(placed[..., 0] * valid, b)
+    at, (move, best) = (sx, sy), score((sx, sy))
+    for k in (0.02, 0.005, 0.001):
+        moved = True
+        while moved:
+            moved = False
+            for t in ((at[0] * (1 + k), at[1]), (at[0] / (1 + k), at[1]), (at[0], at[1] * (1 + k)),
+                      (at[0], at[1] / (1 + k))):
+                m, v = score(t)
+                if v > best:
+                    at, move, best, moved = t, m, v, True
+    return (q, *at, *move)
 
 
 def scaled(a, b, placement, snap=True):

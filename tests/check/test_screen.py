@@ -94,8 +94,9 @@ def test_only_a_multisampled_frame_may_show_another_resolve():
     (placed(10, 0, 0.7, 0.7, 0, 0), ("placed", (0, 0.7, 0.7, 0, 0, False))),
     (placed(10, 0, 0.6, 0.85, 0, 0), ("placed", (0, 0.6, 0.85, 0, 0, False))),
     (placed(10, 0, 1.15, 1.15, 0, 0), ("placed", (0, 1.15, 1.15, 0, 0, False))),
+    (placed(10, 0, 0.57, 0.86, 0, 0), ("placed", (0, 0.57, 0.86, 0, 0, False))),
 ], ids=["moved", "upside down", "mirrored", "half a turn", "half the size", "scaled smoothed", "half resolution",
-        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15"])
+        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15", "0.57 x 0.86"])
 def test_where_the_pixels_go(shown, part):
     assert named(pair(shown)) == (Cause(*part),)
 
