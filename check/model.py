@@ -671,11 +671,11 @@ COLOURS = ("colours", "background", "one colour")
 # pixel repeated, or smoothed; or drawn at the window's, every f-th pixel of
 # it shown, repeated.
 REPEATED_PIXELS, SMOOTHED, SAMPLED = 0, 1, 2
-# Resolutions a picture may be drawn at, as a share of the window's size. A
-# picture shown with each pixel repeated has all its blocks of one colour
-# (but for a rounding); one drawn at its size has steps in more than a
-# thousandth of them.
-FACTORS = (2, 3, 4)
+# Resolutions a picture may be drawn at, as a share of the window's size (a
+# half to an eighth). A picture shown with each pixel repeated has all its
+# blocks of one colour (but for a rounding); one drawn at its size has steps
+# in more than a thousandth of them.
+FACTORS = tuple(range(2, 9))
 REPEATED = 0.999
 
 
@@ -734,7 +734,7 @@ def smoothed(frame):
     """The resolutions a frame of no step steeper than half the levels was
     drawn at and shown smoothed: those whose read-back scales up again to
     its rows within SMOOTH of their own steps (smoothing_off), as Causes,
-    the likest first."""
+    the coarsest first."""
     if SMOOTHING[0] is frame:
         return SMOOTHING[1]
     h, w = frame.pixels.shape[:2]
@@ -749,7 +749,9 @@ def smoothed(frame):
         rows = frame.pixels[::8]
         steps = np.abs(np.diff(rows.astype(np.float32), axis=1)).mean()
         off = {f: smoothing_off(rows, f) for f in FACTORS if w // f >= 32 and h // f >= 32}
-        found = [Cause("resolution", (f, 1, w // f, h // f)) for f in sorted(off, key=off.get)
+        # A picture smoothed from a small one is smooth at every finer
+        # fraction too: the coarsest that scales up again to it, first.
+        found = [Cause("resolution", (f, 1, w // f, h // f)) for f in sorted(off, reverse=True)
                  if off[f] <= SMOOTH * steps]
     SMOOTHING[:] = [frame, found]
     return found
