@@ -326,12 +326,8 @@ def colour_map(want, got, objects):
     index = index.ravel()
     medians = np.array([np.median(got[index == i], axis=0) for i in range(len(keys))])
 
-    def holds(predicted, c, spread=0):
-        # A point's colour is known within CERTAIN levels: a steep curve
-        # may show anything it gives over them.
-        close = (got[:, c] >= np.minimum(*predicted[1:]) - LEVELS_OFF) & \
-            (got[:, c] <= np.maximum(*predicted[1:]) + LEVELS_OFF) if spread else \
-            np.abs(predicted - got[:, c]) <= LEVELS_OFF
+    def holds(lo, hi, c):
+        close = (got[:, c] >= np.minimum(lo, hi) - LEVELS_OFF) & (got[:, c] <= np.maximum(lo, hi) + LEVELS_OFF)
         return all(close[objects == o].mean() >= 1 - MISSES for o, n in zip(kinds, counts) if n >= MIN_POINTS)
     matrix, offset, curves = np.zeros((3, 3)), np.zeros(3), np.tile(LEVELS, (3, 1))
     design = np.column_stack([keys, np.ones(len(keys))])
@@ -339,7 +335,7 @@ def colour_map(want, got, objects):
         coef, *_ = np.linalg.lstsq(design, medians[:, c], rcond=None)
         coef = np.where(np.abs(coef) < 0.02, 0, coef)  # a rounding's
         predicted = np.column_stack([want, np.ones(len(want))]) @ coef
-        affine = np.abs(predicted - got[:, c]).mean() if holds(predicted, c) else np.inf
+        affine = np.abs(predicted - got[:, c]).mean() if holds(predicted, predicted, c) else np.inf
         if affine <= ROUND:
             matrix[c], offset[c] = coef[:3], coef[3]
             continue
@@ -349,9 +345,11 @@ def colour_map(want, got, objects):
             if len(at) < 2 or not keeps_apart(at, shown):
                 continue
             curve = np.interp(LEVELS, at, shown)
+            # A point's colour is known within CERTAIN levels: a steep curve
+            # may show anything it gives over them.
             predicted = [curve[np.clip(np.round(want[:, j]) + d, 0, 255).astype(int)] for d in (0, -CERTAIN, CERTAIN)]
             off = np.abs(predicted[0] - got[:, c]).mean()
-            if holds(predicted, c, CERTAIN) and (best is None or off < best[0]):
+            if holds(*predicted[1:], c) and (best is None or off < best[0]):
                 best = (off, j, curve)
         # A mix that holds but is off by more than a rounding on the mean is
         # a gentle curve's likeness where a curve fits twice as close.

@@ -370,7 +370,7 @@ def rescaled(a, b, placement):
     return (q, *at, *move)
 
 
-def scaled(a, b, placement, snap=True):
+def scaled(a, b, placement):
     """A scaled placement's scales and move, each in turn a step either way
     while the edge map a (the frame drawn's), placed so, fits b (the
     screen's) better: steps of 2 %, 0.5 % and 0.1 % of a scale and a
@@ -395,8 +395,6 @@ def scaled(a, b, placement, snap=True):
                       at[:3] + (at[3] + 1,), at[:3] + (at[3] - 1,)):
                 if (v := score(t)) > best:
                     at, best, moved = t, v, True
-    if not snap:
-        return (q, *at)
     near = [next((n for n in snaps(v) if abs(n - v) * size / 2 < 1), round(v, 4)) for v, size in zip(at[:2], (w, h))]
     return (q, *near, *at[2:])
 
