@@ -16,7 +16,8 @@ import numpy as np
 
 from .picture import BACKGROUND, BOX, Reference, reference_at
 from .scene import PLAIN_TINT, viewport
-from .tolerances import BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MIN_POINTS, MISSES, MOVES, ROUND
+from .tolerances import (BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MEAN_OFF, MIN_POINTS, MISSES, MOVES,
+                         ROUND)
 from .words import ORIENTATIONS
 
 
@@ -331,11 +332,19 @@ def colour_map(want, got, objects):
         return all(close[objects == o].mean() >= 1 - MISSES for o, n in zip(kinds, counts) if n >= MIN_POINTS)
     matrix, offset, curves = np.zeros((3, 3)), np.zeros(3), np.tile(LEVELS, (3, 1))
     design = np.column_stack([keys, np.ones(len(keys))])
-    for c in range(3):
-        coef, *_ = np.linalg.lstsq(design, medians[:, c], rcond=None)
+
+    def mix(c, fitted=slice(None), clips=False):
+        """Channel c as a mix fitted at the keys `fitted`, showing what it
+        takes past black or white as them where it `clips`: its
+        coefficients (4,) and how far off it lies on the mean (inf where it
+        fails)."""
+        coef, *_ = np.linalg.lstsq(design[fitted], medians[fitted, c], rcond=None)
         coef = np.where(np.abs(coef) < 0.02, 0, coef)  # a rounding's
         predicted = np.column_stack([want, np.ones(len(want))]) @ coef
-        affine = np.abs(predicted - got[:, c]).mean() if holds(predicted, predicted, c) else np.inf
+        predicted = np.clip(predicted, 0, 255) if clips else predicted
+        return coef, np.abs(predicted - got[:, c]).mean() if holds(predicted, predicted, c) else np.inf
+    for c in range(3):
+        coef, affine = mix(c)
         if affine <= ROUND:
             matrix[c], offset[c] = coef[:3], coef[3]
             continue
@@ -355,10 +364,16 @@ def colour_map(want, got, objects):
         # a gentle curve's likeness where a curve fits twice as close.
         if best is not None and best[0] * 2 < affine:
             matrix[c, best[1]], curves[c] = 1, best[2]
-        elif np.isfinite(affine):
-            matrix[c], offset[c] = coef[:3], coef[3]
-        else:
+            continue
+        inside = (medians[:, c] > ROUND) & (medians[:, c] < 255 - ROUND)
+        if not np.isfinite(affine) and inside.sum() >= MIN_POINTS:
+            # A mix that takes levels past black or white shows them as
+            # black or white: where no curve holds, fitted where it shows
+            # neither.
+            coef, affine = mix(c, inside, clips=True)
+        if not np.isfinite(affine):
             return None
+        matrix[c], offset[c] = coef[:3], coef[3]
     # Whole levels: a fit's 0.998 is the 1 a program gave.
     matrix = np.where(np.abs(matrix - np.round(matrix)) < 0.02, np.round(matrix), matrix)
     offset = np.where(np.abs(offset - np.round(offset / 255) * 255) < ROUND, np.round(offset / 255) * 255, offset)
@@ -382,7 +397,7 @@ def unmap(pixels, matrix, offset, curves):
         f = np.asarray(curves[c], float)
         rising = f[-1] >= f[0]
         g = np.maximum.accumulate(f if rising else f[::-1])
-        back[c] = run_back(g) if rising else 255 - run_back(g)
+        back[c] = run_back(g) if rising else 255 - run_back(g, 255)
     src = np.argmax(np.abs(m), axis=1)
     if (np.count_nonzero(m, axis=1) == 1).all() and len(set(src)) == 3:  # each channel one of the scene's: by table
         out = np.empty_like(pixels)
@@ -395,17 +410,20 @@ def unmap(pixels, matrix, offset, curves):
     return np.clip(np.round(want), 0, 255).astype(np.uint8)
 
 
-def run_back(g):
+def run_back(g, black=0):
     """The level each level shown came from, under a rising curve g (256):
     between the levels it was read at, linearly; where several show one
-    level, their middle, but at either end the end's own (black stays
-    black where levels near it show black too)."""
+    level, their middle, but where they hold black (the end `black`, 0 or
+    255, of g's levels) no further from it than BLACK / 2 (the clear colour
+    stays the clear colour)."""
     first, last = np.searchsorted(g, LEVELS, "left"), np.searchsorted(g, LEVELS, "right") - 1
     out = np.interp(LEVELS, g, LEVELS)
     flat = first <= last
     out[flat] = (first[flat] + last[flat]) / 2
-    out[flat & (first == 0)] = 0
-    out[flat & (last == 255)] = 255
+    if black == 0:
+        out[flat & (first == 0)] = np.minimum(out, BLACK / 2)[flat & (first == 0)]
+    else:
+        out[flat & (last == 255)] = np.maximum(out, 255 - BLACK / 2)[flat & (last == 255)]
     return out
 
 
@@ -476,14 +494,25 @@ def colour_causes(scene, ref, points):
 
 
 def map_examples(moved, found):
-    """Two colours a map moves, for its words: greys, where it moves them
-    further than a point may lie off, or those it moves most."""
-    greys = np.array([(64,) * 3, (128,) * 3], float)
-    if (np.abs(mapped(greys, *found) - greys).max() > LEVELS_OFF) and np.allclose(found[0], np.diag(np.diag(found[0]))):
+    """Two colours a map moves, for its words: greys where it moves them
+    further than a point may lie off and shows them as read, not as its
+    curve runs between the levels read (a level CERTAIN either side shows
+    within LEVELS_OFF); else those it moves most."""
+    levels = [v for v in EXAMPLE_GREYS if np.ptp(mapped([(v + d,) * 3 for d in (-CERTAIN, 0, CERTAIN)], *found),
+                                                  axis=0).max() <= LEVELS_OFF]
+    greys = np.array([(v,) * 3 for v in levels[:2]], float)
+    if len(greys) == 2 and np.abs(mapped(greys, *found) - greys).max() > LEVELS_OFF and \
+            np.allclose(found[0], np.diag(np.diag(found[0]))):
         return tuple(map(tuple, greys.astype(int)))
     colours = np.unique(np.clip(np.round(moved), 0, 255).astype(int), axis=0)
     shifts = np.abs(mapped(colours, *found) - colours).max(axis=1)
     return tuple(map(tuple, colours[np.argsort(-shifts, kind="stable")[:2]]))
+
+
+# The greys a map's words show it at, the first two where its curve is
+# known: mid levels, which every frame shows, not the ends beyond the last
+# level read.
+EXAMPLE_GREYS = (64, 128, 96, 160)
 
 
 # --------------------------------------------- what every primitive lost
@@ -782,11 +811,26 @@ def resized(cause, frame):
 def loses(cause):
     """Whether a cause may lose what is thinner than a pixel: resampling (a
     line thinner than its step), colours squeezed towards black (48 shown
-    as nothing: a quad's slivers, an edge's part-covered pixels)."""
+    as nothing: a quad's slivers, an edge's part-covered pixels) or shown
+    as one over a run of levels (a mix or a curve that clips, a
+    posterised curve: undone, a region's mean lies off by half the run,
+    more than the colour checks allow)."""
     if cause.kind == "colours":
         matrix, offset, curves, _ = cause.values
-        return bool((mapped([(2 * LEVELS_OFF,) * 3], matrix, offset, curves) <= LEVELS_OFF).any())
+        m = np.asarray(matrix, float)
+        reach = offset + 255 * np.minimum(m, 0).sum(axis=1), offset + 255 * np.maximum(m, 0).sum(axis=1)
+        return bool((mapped([(2 * LEVELS_OFF,) * 3], matrix, offset, curves) <= LEVELS_OFF).any()) or \
+            max(map(flat_run, curves)) > 2 * MEAN_OFF or (reach[0] < -2 * MEAN_OFF).any() or \
+            (reach[1] > 255 + 2 * MEAN_OFF).any()
     return cause.kind == "resolution" or cause.kind == "placed" and cause.values[1:3] != (1, 1)
+
+
+def flat_run(curve):
+    """The most levels in a row that a curve (256) shows as one: undone,
+    a run of them is taken as its middle."""
+    v = np.round(np.asarray(curve, float))
+    breaks = np.flatnonzero(np.diff(v)) + 1
+    return int(np.diff(np.concatenate([[0], breaks, [len(v)]])).max())
 
 
 def flat_colour(pixels):

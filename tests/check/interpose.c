@@ -58,8 +58,11 @@
  *         centre), move:DX,DY, scale:S[,SY] (about the centre), resolution:F[,1]
  *         (drawn at 1/F of the size, shown pixel-repeated, or with 1 smoothed),
  *         channels:ORDER (the channels each shows, e.g. bgr), grey (each pixel
- *         its luma), gamma:G (encoded with G), levels:LO,HI (0..255 shown as
- *         LO..HI), background:R,G,B (the clear colour, 0..255), late:K (each
+ *         its luma), mix:M00,M01,...,M22 (each channel a mix of the three, by
+ *         a 3 x 3 matrix's row, clipped to 0..255), gamma:G[,GG,GB] (encoded
+ *         with G, or each channel with its own), levels:LO,HI (0..255 shown as
+ *         LO..HI), posterize:N (N levels a channel), background:R,G,B (the
+ *         clear colour, 0..255), late:K (each
  *         frame shows the one K before; the first K black), frozen:F (from
  *         frame F on, frame F's picture), corner:K (each quad drawn without
  *         its corner K, 0..3: a triangle of the three others), blend:A
@@ -266,18 +269,25 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
       }
     return;
   }
-  /* Colours by a table a level, or the channels moved or mixed. */
-  unsigned char table[256];
-  int order[3] = {0, 1, 2}, tabled = 0, grey = picture("grey", p, 1);
+  /* Colours by a table a level and channel, or the channels moved or mixed. */
+  unsigned char table[3][256];
+  double mix[9], q[3];
+  int order[3] = {0, 1, 2}, tabled = 0, grey = picture("grey", p, 1), mixed = picture("mix", mix, 9);
   if (picture("channels", p, 3))
     for (int k = 0; k < 3; ++k)
       order[k] = (int)p[k];
-  if ((tabled = picture("gamma", p, 1)))
-    for (int v = 0; v < 256; ++v)
-      table[v] = (unsigned char)(255 * pow(v / 255.0, 1 / p[0]) + 0.5);
+  if ((tabled = picture("gamma", q, 3)))
+    for (int k = 0; k < 3; ++k)
+      for (int v = 0; v < 256; ++v)
+        table[k][v] = (unsigned char)(255 * pow(v / 255.0, 1 / (q[k] ? q[k] : q[0])) + 0.5);
   else if ((tabled = picture("levels", p, 2)))
-    for (int v = 0; v < 256; ++v)
-      table[v] = (unsigned char)(p[0] + (p[1] - p[0]) * v / 255.0 + 0.5);
+    for (int k = 0; k < 3; ++k)
+      for (int v = 0; v < 256; ++v)
+        table[k][v] = (unsigned char)(p[0] + (p[1] - p[0]) * v / 255.0 + 0.5);
+  else if ((tabled = picture("posterize", p, 1) && p[0] >= 2))
+    for (int k = 0; k < 3; ++k)
+      for (int v = 0; v < 256; ++v) /* N levels, each step's shown at its middle */
+        table[k][v] = (unsigned char)(((int)(v * p[0] / 256) + 0.5) * 256 / p[0]);
   double alpha = 1;
   const int blend = picture("blend", p, 1);
   if (blend)
@@ -285,8 +295,10 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
   for (size_t i = 0; i < n; i += 3) {
     unsigned char* o = out + i;
     const unsigned char* c = in + i;
-    for (int k = 0; k < 3; ++k)
-      o[k] = tabled ? table[c[k]] : c[order[k]];
+    for (int k = 0; k < 3; ++k) {
+      const double m = mix[3 * k] * c[0] + mix[3 * k + 1] * c[1] + mix[3 * k + 2] * c[2] + 0.5;
+      o[k] = tabled ? table[k][c[k]] : mixed ? (unsigned char)(m < 0 ? 0 : m > 255 ? 255 : m) : c[order[k]];
+    }
     if (grey)
       o[0] = o[1] = o[2] = (unsigned char)(0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2] + 0.5);
     if (blend) { /* over a desktop of diagonal bands, a colour each */

@@ -18,6 +18,7 @@ from check.model import Cause
 from check.photographs import PHOTOGRAPHS
 from check.picture import render
 from check.scene import PLAIN_TINT, PROJECT_TINT, Scene
+from check.tolerances import LEVELS_OFF
 from check.turn import across_frames
 from check.words import says
 
@@ -113,6 +114,11 @@ def colours(pixels, m, offset=(0, 0, 0), curve=None):
     return np.round(curve(out) if curve else out).astype(np.uint8)
 
 
+def curved(pixels, *curves):
+    """Each channel through a curve of its own."""
+    return np.round(np.stack([f(pixels[..., c].astype(float)) for c, f in enumerate(curves)], axis=-1)).astype(np.uint8)
+
+
 GREY = [[0.299, 0.587, 0.114]] * 3
 GAMMA = lambda g: lambda v: 255 * (v / 255) ** (1 / g)
 EXCHANGE = lambda order: np.eye(3)[list(order)]
@@ -188,6 +194,15 @@ COLOURED = [
     ("gamma 0.7", lambda p: colours(p, np.eye(3), curve=GAMMA(0.7)), "but black and white darker"),
     ("levels 40-200", lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
     ("darker and red and green exchanged", lambda p: colours(p, EXCHANGE((1, 0, 2)) * 0.6), "every colour"),
+    # Past white shown as white: a mix, a curve that clips.
+    ("sepia", lambda p: colours(p, [[0.393, 0.769, 0.189], [0.349, 0.686, 0.168], [0.272, 0.534, 0.131]]),
+     "mixed from the channels"),
+    ("brighter by 40", lambda p: colours(p, np.eye(3), (40, 40, 40)), "every colour brighter"),
+    ("contrast 1.5", lambda p: colours(p, np.eye(3) * 1.5, (-64, -64, -64)), "(64, 64, 64) shows as (32, 3"),
+    # Each channel a curve of its own; a few levels only (posterised).
+    ("curves of their own", lambda p: curved(p, GAMMA(2.2), lambda v: v, GAMMA(0.6)), "(136, 64, 25)"),
+    ("8 levels a channel", lambda p: p // 32 * 32 + 16, "(0, 0, 0) shows as (16, 16, 16)"),
+    ("4 levels a channel", lambda p: p // 64 * 85, "every colour off the same way"),
 ]
 
 
@@ -198,6 +213,8 @@ def test_what_the_colours_became(name, change, words, angle):
     assert own(found) == {WHOLE.id}, {c.id: r.problem and r.problem.says for c, r in found.items()}
     cause = found[WHOLE].problem.cause
     assert cause.kind == "colours" and words in says(cause)
+    for colour, shown in cause.values[-1]:  # each example as the change shows it
+        assert np.abs(change(np.array([[colour]], np.uint8)).astype(int)[0, 0] - shown).max() <= LEVELS_OFF, colour
 
 
 @pytest.mark.parametrize("colour", [(60, 60, 60), (0, 0, 120), (200, 40, 40), (0, 0, 20)])
