@@ -118,6 +118,14 @@ def verdict(frame, scene):
         return [Result(c, None, f"{type(e).__name__}: {e}") for c in CHECKS]
     results = [judged(c, look) for c in CHECKS]
     try:
+        if quiet and parts(results) == (set(WRONG), False):
+            # Wrong in just the parts the frames before were wrong in: said
+            # so again, unblamed (blame could only have one part's fault
+            # follow from another's, and each of them differs).
+            FAILED[0] += not shown
+            cause = Cause("unexplained", tuple(WRONG))
+            return bare([whole_result(cause, points, base, scene)] +
+                        following(results[1:], {r.check: WHOLE for r in results[1:] if r.problem}))
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
         if own and not shown and not quiet:  # a cause the reduced copy is too faint to show: lately, or of colours
