@@ -242,7 +242,7 @@ def refined(scene, cause, pixels, reach=REACH):
         # where the scales are sought: their least is in the middle).
         s = scene.changed(view=placed_view(scene, q, *t[2:], dx + t[0], dy + t[1]),
                           reach=0.25 + 0.5 * ((sx, sy) != (1, 1) and not scaling))
-        ref = reference_at(s, x, y, colours=False)
+        ref = reference_at(s, x, y, colours=None)
         return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
 
     def search(at, least, steps):

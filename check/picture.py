@@ -49,7 +49,7 @@ def line_offsets(ends, x, y):
             t = (y - y0) / dy
             offset = x - (x0 + t * dx)
     offset = np.where((t >= 0) & (t <= 1), offset, np.inf)
-    return offset, t, z0 + np.clip(np.nan_to_num(t), 0, 1) * (z1 - z0)
+    return offset, t, z0 + np.where(np.isnan(t), 0, np.clip(t, 0, 1)) * (z1 - z0)
 
 
 def reference_at(scene, x, y, colours=True):
@@ -57,7 +57,7 @@ def reference_at(scene, x, y, colours=True):
     Reference. Each quad covers the points inside its drawn outline, the
     nearest in front; the box's lines show where no quad lies nearer. With
     `colours` False, lo and hi are the sharp colour (what a texture lookup
-    may blend is not worked out)."""
+    may blend is not worked out); with None, no colour is (all zero)."""
     x, y = np.asarray(x, float), np.asarray(y, float)
     n = len(x)
     # The image quad never moves, nor does the box: at the same points, they
@@ -77,7 +77,7 @@ def reference_at(scene, x, y, colours=True):
     lo, hi = np.zeros((n, 3)), np.zeros((n, 3))
     for i, q in enumerate(quads, 1):
         k = objects == i
-        if not k.any():
+        if not k.any() or colours is None:
             continue
         if not colours:
             sharp[k] = lo[k] = hi[k] = sharp_colour(scene, q, x[k], y[k])
