@@ -287,14 +287,17 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
             remember(cause)
             return [whole_result(cause, points, base, scene)] + following([Result(c) for c in CHECKS[1:]],
                                                                    {c: WHOLE for c in CHECKS[1:]})
-        look = Look(*under)
-        got = blame(look, [judged(c, look) for c in CHECKS[1:]])
         # What is thinner than a pixel may be lost by it: the box's lines and
         # a quad's colours at a few points where the picture is resampled;
         # where colours are squeezed towards black, the quads' slivers and
-        # the levels shown as black (a gradient's darkest points).
-        lost = ({BOX} | set(COLOUR_CHECKS.values()) | (set(OUTLINE_CHECKS.values()) if cause.kind == "colours"
+        # the levels shown as black (a gradient's darkest points), and what
+        # is read from colours: the outlines, the angle, the depth test.
+        # Under a map of the colours those are not judged at all.
+        colours = cause.kind == "colours"
+        lost = ({BOX} | set(COLOUR_CHECKS.values()) | ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours
                                                        else set())) if model.loses(cause) else set()
+        look = Look(*under)
+        got = blame(look, [Result(c) if colours and c in lost else judged(c, look) for c in CHECKS[1:]])
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
         if model.subtle(cause) and outlines_off(look, any):  # the checks alone cannot tell it
             continue

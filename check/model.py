@@ -325,7 +325,7 @@ def colour_map(want, got, objects):
         return None
     keys, index = np.unique(np.round(want), axis=0, return_inverse=True)
     index = index.ravel()
-    medians = np.array([np.median(got[index == i], axis=0) for i in range(len(keys))])
+    medians = np.stack([group_medians(index, got[:, c], len(keys)) for c in range(3)], axis=1)
 
     def holds(lo, hi, c):
         close = (got[:, c] >= np.minimum(lo, hi) - LEVELS_OFF) & (got[:, c] <= np.maximum(lo, hi) + LEVELS_OFF)
@@ -430,20 +430,29 @@ def run_back(g, black=0):
 def read_curve(levels, shown):
     """One channel's curve as (levels, shown): the median shown at each
     level MIN_POINTS points share, and at runs of neighbouring levels."""
-    values, counts = np.unique(np.round(levels), return_counts=True)
-    at, got = [], []
-    for v in values[counts >= MIN_POINTS]:
-        at.append(v)
-        got.append(np.median(shown[np.round(levels) == v]))
-    rest = ~np.isin(np.round(levels), at)
+    values, index, counts = np.unique(np.round(levels), return_inverse=True, return_counts=True)
+    many = counts >= MIN_POINTS
+    at, got = list(values[many]), list(group_medians(index.ravel(), shown, len(values))[many])
+    rest = ~many[index.ravel()]
     order = np.argsort(levels[rest], kind="stable")
     lv, sh = levels[rest][order], shown[rest][order]
-    for k in range(0, len(lv) - MIN_POINTS + 1, MIN_POINTS):
-        if lv[k + MIN_POINTS - 1] - lv[k] <= 2 * LEVELS_OFF / 3:
-            at.append(float(np.median(lv[k:k + MIN_POINTS])))
-            got.append(float(np.median(sh[k:k + MIN_POINTS])))
+    m = len(lv) // MIN_POINTS * MIN_POINTS  # runs of MIN_POINTS, each within two thirds of LEVELS_OFF
+    runs, shows = lv[:m].reshape(-1, MIN_POINTS), sh[:m].reshape(-1, MIN_POINTS)
+    near = runs[:, -1] - runs[:, 0] <= 2 * LEVELS_OFF / 3
+    at += list(np.median(runs[near], axis=1))
+    got += list(np.median(shows[near], axis=1))
     order = np.argsort(at)
     return np.asarray(at, float)[order], np.asarray(got, float)[order]
+
+
+def group_medians(index, values, n):
+    """The median of `values` (m,) in each of n groups (`index` (m,): each
+    value's group; every group holds one at least): (n,)."""
+    order = np.lexsort((values, index))
+    counts = np.bincount(index, minlength=n)
+    starts = np.concatenate([[0], np.cumsum(counts)[:-1]])
+    v = np.asarray(values, float)[order]
+    return (v[starts + (counts - 1) // 2] + v[starts + counts // 2]) / 2
 
 
 def keeps_apart(at, shown):
