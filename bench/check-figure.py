@@ -12,7 +12,8 @@ same frame drawn wrong the ways a machine draws a whole frame wrong, a kind
 of each family of the checker's model, made from the captured ones: black
 (nothing drawn), the frame before in its place (a degree late), gamma-
 encoded (2.2), mirrored, moved, red and blue exchanged, half the resolution
-(each pixel repeated), and one no change of the model explains (70 %
+(each pixel repeated), four levels a channel, every level by 1.5 clipped
+at white, and one no change of the model explains (70 %
 opaque over bands of three colours); each kind over the whole turn, in turn, as a
 machine that draws every frame wrong the same way. Prints the milliseconds a
 frame (medians) and the figure lines: the median of the per-pair ratios,
@@ -58,6 +59,8 @@ def drawn_wrong(frames, i):
                          ("gamma-encoded", GAMMA[p]), ("mirrored", p[:, ::-1]), ("moved", moved),
                          ("red and blue exchanged", p[..., ::-1]),
                          ("half the resolution", np.repeat(np.repeat(p[::2, ::2], 2, 0), 2, 1)),
+                         ("four levels a channel", p // 64 * 85),
+                         ("brighter, clipped", np.minimum(p * 1.5 + 0.5, 255).astype(np.uint8)),
                          ("see-through", (0.7 * p + 0.3 * bands + 0.5).astype(np.uint8))):
         out[kind] = copy.copy(f)
         out[kind].pixels = np.ascontiguousarray(pixels)
