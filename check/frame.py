@@ -123,9 +123,7 @@ def verdict(frame, scene):
             # so again, unblamed (blame could only have one part's fault
             # follow from another's, and each of them differs).
             FAILED[0] += not shown
-            cause = Cause("unexplained", tuple(WRONG))
-            return bare([whole_result(cause, points, base, scene)] +
-                        following(results[1:], {r.check: WHOLE for r in results[1:] if r.problem}))
+            return bare(wrong_as_before(points, base, scene, results[1:]))
         own = {r.check.object or r.check.id for r in results if r.problem and r.check not in (WHOLE, ANGLE)}
         angle = any(r.problem for r in results if r.check == ANGLE)
         if own and not shown and not quiet:  # a cause the reduced copy is too faint to show: lately, or of colours
@@ -498,9 +496,16 @@ def wrong_again(scene, points, base):
     names = ("background",) + tuple(scene.quads)
     if not set(WRONG) & set(names) <= {names[o] for o, is_off in zip(JUDGED, off) if is_off}:
         return None
-    cause = Cause("unexplained", tuple(WRONG))
-    return [whole_result(cause, points, base, scene)] + following([Result(c) for c in CHECKS[1:]],
-                                                                {c: WHOLE for c in CHECKS[1:]})
+    return wrong_as_before(points, base, scene)
+
+
+def wrong_as_before(points, base, scene, results=None):
+    """The whole frame's Result saying it is wrong in the parts the frame
+    before was (WRONG), and the other checks' Results (`results`) that fail
+    following from it; with no results, every other check, unjudged."""
+    others = results or [Result(c) for c in CHECKS[1:]]
+    return [whole_result(Cause("unexplained", tuple(WRONG)), points, base, scene)] + \
+        following(others, {r.check: WHOLE for r in others if results is None or r.problem})
 
 
 def within(results, unexplained):
