@@ -87,8 +87,11 @@ def colour_words(matrix, offset, curves, examples, where=""):
     elif (change < MEAN_OFF).all() and change.min() < -MOVES:
         how = "but black and white darker" if ends_kept else "darker"
     else:
-        how = "off the same way"
-    return f"every colour {how}{gamma_words(shown) if ends_kept else ''}{shows}"
+        return f"every colour off the same way{shows}"
+    # The channels the map moves, where it leaves the others as they are.
+    moved = [c for c in range(3) if np.abs(shown[c][MID] - np.arange(256)[MID]).max() > MOVES]
+    only = "" if len(moved) == 3 else " in its " + " and ".join(names[c] for c in moved)
+    return f"every colour {how}{only}{gamma_words(shown[moved]) if ends_kept else ''}{shows}"
 
 
 def gamma_words(curves):

@@ -201,6 +201,8 @@ COLOURED = [
     ("contrast 1.5", lambda p: colours(p, np.eye(3) * 1.5, (-64, -64, -64)), "(64, 64, 64) shows as (32, 3"),
     # Each channel a curve of its own; a few levels only (posterised).
     ("curves of their own", lambda p: curved(p, GAMMA(2.2), lambda v: v, GAMMA(0.6)), "(136, 64, 25)"),
+    ("blue's own gamma", lambda p: curved(p, lambda v: v, lambda v: v, GAMMA(2.2)),
+     "brighter in its blue, as encoding with a gamma of 2.2"),
     ("8 levels a channel", lambda p: p // 32 * 32 + 16, "(0, 0, 0) shows as (16, 16, 16)"),
     ("4 levels a channel", lambda p: p // 64 * 85, "every colour off the same way"),
 ]
