@@ -179,6 +179,10 @@ def placements(scene, points, ident):
                           Cause("placed", (q, 1, 1, int(round(d1[0])), int(round(-d1[1]))))):
                 if cause.values != (0, 1, 1, 0, 0) and cause not in out:
                     out.append(cause)
+    if cut_short(lit, points):
+        mid = (ident.lo + ident.hi) / 2  # the scene's points lit alike
+        alike = shown & (mid.max(axis=1) > LEVELS_OFF) & ~line_coloured(mid, scene.box_colour)
+        out[1:1] = [c for c in searched_placements(scene, points, lit, alike) if c not in out]
     for s in NICE[1:]:
         d = mf - s * mr
         for c in (Cause("placed", (0, round(s, 4), round(s, 4), 0, 0)),
@@ -186,6 +190,73 @@ def placements(scene, points, ident):
             if c not in out:
                 out.append(c)
     return sorted(out, key=lambda c: (c.values[1:] != (1, 1, 0, 0), c.values[0]))
+
+
+def cells(points, values):
+    """Values at the reduced copy's points as its grid: (rows, cols), top
+    row first."""
+    step = points.cols[1] - points.cols[0]
+    out = np.zeros(((points.rows.max() // step) + 1, (points.cols.max() // step) + 1), values.dtype)
+    out[points.rows // step, points.cols // step] = values
+    return out
+
+
+def cut_short(lit, points):
+    """Whether the frame's lit points run along more than CUT of its
+    border: a picture larger than the frame, its spread cut short."""
+    g = cells(points, lit)
+    return np.concatenate([g[0], g[-1], g[:, 0], g[:, -1]]).mean() > CUT
+
+
+# A frame whose border is lit at more than this share shows a picture cut
+# short (a correct frame's border is the background).
+CUT = 0.15
+
+
+def searched_placements(scene, points, lit, shown):
+    """The placements, scaled alike both ways by SEARCHED_SCALES, turned and
+    mirrored every way, whose lit points best match the frame's: for each,
+    the move that best matches them, from the cross-correlation of the
+    frame's grid (lit +1, else -1) with the scene's grid so placed (the
+    frame's grid within it everywhere, what lies beyond the scene as
+    unlit). Causes, the best first: the best SEARCHED."""
+    frame, scene_g = cells(points, lit) * 2.0 - 1, cells(points, shown)
+    step = points.cols[1] - points.cols[0]
+    n, m = frame.shape
+    centre = np.array([scene.w / 2, scene.h / 2])
+    found = []
+    for q in range(len(ORIENTATIONS)):
+        a, b, c, d = ORIENTATIONS[q][0]
+        o = np.array([[a, b], [c, d]], float)  # on (x right, y down)
+        for s in SEARCHED_SCALES:
+            # The canvas: the placed scene's grid, with half the frame about
+            # it; each cell the scene's nearest point under the placement.
+            corners = np.abs(s * o @ np.array([scene.w, scene.h]) / 2) + centre
+            size = (np.ceil((corners[::-1] - centre[::-1]) * 2 / step).astype(int) + (n, m))
+            origin = centre - size[::-1] * step / 2  # the canvas' top left
+            rows, cols = np.mgrid[:size[0], :size[1]]
+            at = np.stack([origin[0] + (cols.ravel() + 0.5) * step, origin[1] + (rows.ravel() + 0.5) * step])
+            back = np.linalg.inv(s * o) @ (at - centre[:, None]) + centre[:, None]
+            j, i = (np.floor(back / step)).astype(int)
+            inside = (i >= 0) & (i < n) & (j >= 0) & (j < m)
+            canvas = -np.ones(size[0] * size[1])
+            canvas[inside] = scene_g[i[inside], j[inside]] * 2.0 - 1
+            canvas = canvas.reshape(size)
+            corr = np.fft.irfft2(np.conj(np.fft.rfft2(frame, size)) * np.fft.rfft2(canvas), size)
+            valid = corr[:size[0] - n + 1, :size[1] - m + 1]
+            k = np.unravel_index(np.argmax(valid), valid.shape)
+            # Frame cell (r, c) shows canvas cell (r + k0, c + k1): the move
+            # is where the frame's cell lies less where the canvas' does.
+            dx, dy = -(origin + np.array([k[1], k[0]]) * step)
+            found.append((valid[k] / frame.size, Cause("placed", (q, nice(s), nice(s), int(round(dx)), int(round(dy))))))
+    found.sort(key=lambda f: -f[0])
+    return [c for _, c in found[:SEARCHED]]
+
+
+# Scales searched for a picture cut short (a tenth of an octave apart:
+# refined from there), and how many of the best are tried.
+SEARCHED_SCALES = tuple(float(v) for v in 2 ** np.arange(0, 2.05, 0.1))
+SEARCHED = 2
 
 
 # Scales that a picture is put at, as a program, a driver or a desktop puts
@@ -225,23 +296,34 @@ def refined(scene, cause, pixels, reach=REACH):
     q, sx, sy, dx, dy = cause.values
     h, w = pixels.shape[:2]
 
+    def moves(t):
+        # t: the move from where the cause puts the picture, and the scales.
+        # A scale is changed about the frame's centre: the move with it.
+        return (dx + t[0]) * t[2] / sx, (dy + t[1]) * t[3] / sy
+
+    def view(t):
+        return placed_view(scene, q, *t[2:], *moves(t))
+
     def around(t):
         """The pixels within reach of the quads' outlines placed at t, and
         which are lit."""
-        placed = scene.changed(view=placed_view(scene, q, *t[2:], dx + t[0], dy + t[1]))
+        placed = scene.changed(view=view(t))
         near = np.zeros((h, w), bool)
         for quad in placed.quads.values():  # a box about each first
             box = placed.box_around([quad], reach + 2)
             near[box] |= np.abs(placed.inside_box(quad, box)) < reach + 2
         rows, cols = np.nonzero(near)
-        return cols + 0.5, h - rows - 0.5, pixels[rows, cols].max(axis=1) > LEVELS_OFF
+        return cols + 0.5, h - rows - 0.5, pixels[rows, cols].astype(float)
 
     def wrong(t):
         # A pixel half a pixel from an outline tells a move of one; half a
         # pixel more may go either way where the picture was resampled (but
-        # where the scales are sought: their least is in the middle).
-        s = scene.changed(view=placed_view(scene, q, *t[2:], dx + t[0], dy + t[1]),
-                          reach=0.25 + 0.5 * ((sx, sy) != (1, 1) and not scaling))
+        # where the scales are sought by the outlines: their least is in the
+        # middle).
+        s = scene.changed(view=view(t),
+                          reach=0.25 + 0.5 * ((sx, sy) != (1, 1) and (covered or not scaling)))
+        if covered:  # outlines between objects alone: their colours tell
+            return fit(reference_at(s, x, y), got).total
         ref = reference_at(s, x, y, colours=None)
         return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
 
@@ -258,27 +340,35 @@ def refined(scene, cause, pixels, reach=REACH):
                         at, least, moved = t, n, True
         return at, least
     at, scaling = (0, 0, sx, sy), False
-    x, y, lit = around(at)
+    x, y, got = around(at)
+    lit = got.max(axis=1) > LEVELS_OFF
+    # A picture placed to cover the frame has no outline against the
+    # background: the colours along its outlines tell.
+    covered = (reference_at(scene.changed(view=view(at)), x, y, colours=None).objects == BACKGROUND).sum() <= FEW
     at, least = search(at, wrong(at), [(reach, 0), (reach // 2, 0), (1, 0)])
     for _ in range(3 * ((sx, sy) != (1, 1))):  # the outlines looked at again where the scales took them
         start, scaling = at, True
-        x, y, lit = around(at)
+        x, y, got = around(at)
+        lit = got.max(axis=1) > LEVELS_OFF
         at, least = search(at, wrong(at), [(1, k) for k in SCALE_STEPS])
         if at == start:
             break
     # Each scale taken as the nearest one a picture is put at that moves the
     # frame's border by less than a pixel, or fits the outlines as well,
     # with what resampling leaves either way.
+    # Colours along outlines (a covered frame's) go either way at a share of
+    # them where resampled.
     scaling = False
+    as_well = lambda t, fits: wrong(t) <= fits * (1 + MISSES * covered) + FEW
     for k in (2, 3) if (sx, sy) != (1, 1) else ():
         fits = wrong(at)
         at = next((t for t in (at[:k] + (n,) + at[k + 1:] for n in snaps(at[k]))
-                   if abs(t[k] - at[k]) * (w, h)[k - 2] / 2 < 1 or wrong(t) <= fits + FEW), at)
+                   if abs(t[k] - at[k]) * (w, h)[k - 2] / 2 < 1 or as_well(t, fits)), at)
     for k in (0, 1) if (sx, sy) != (1, 1) else ():  # and a pixel's move of a resampled picture, where as well
         t = at[:k] + (0,) + at[k + 1:]
-        if abs(at[k]) == 1 and wrong(t) <= wrong(at) + FEW:
+        if abs(at[k]) == 1 and as_well(t, wrong(at)):
             at = t
-    return Cause("placed", (q, round(at[2], 4), round(at[3], 4), dx + at[0], dy + at[1]))
+    return Cause("placed", (q, round(at[2], 4), round(at[3], 4), *(int(round(m)) for m in moves(at))))
 
 
 # A scale is refined in steps of these shares of it.

@@ -139,7 +139,11 @@ PLACED = [
     # Blocks of one colour, as a picture of another resolution shows.
     (f"scaled {f}, pixel by pixel", lambda p, a, f=f: enlarged(p, f), (0, f, f, 0, 0)) for f in (2, 3)] + [
     # Smoothed: its spread wider than its scale.
-    ("squeezed 0.75 across, smoothed", lambda p, a: squeezed(p, 0.75), (0, 0.75, 1, 0, 0))]
+    ("squeezed 0.75 across, smoothed", lambda p, a: squeezed(p, 0.75), (0, 0.75, 1, 0, 0)),
+    # Larger than the frame, its spread cut short: drawn at twice the pixels
+    # from the bottom left corner.
+    ("twice the pixels from the corner", lambda p, a: np.repeat(np.repeat(p[H // 2:, :W // 2], 2, 0), 2, 1),
+     (0, 2, 2, W // 2, -H // 2))]
 
 
 @pytest.mark.parametrize("angle", [30, 150, 250])
@@ -152,9 +156,10 @@ def test_where_the_pixels_went(name, change, values, angle):
 
 # Scales no program need choose, each pixel the nearest's, in a window of
 # the demo's size (a pixel tells a hundredth of a scale there), at one
-# angle each.
+# angle each; larger than the frame, cut short, whose outlines the colours
+# alone may tell.
 @pytest.mark.parametrize("sx, sy, angle", [(0.7, 0.7, 30), (0.62, 0.81, 150), (1.3, 1.3, 250), (0.45, 1, 30),
-                                           (1.6, 1.6, 150)])
+                                           (1.6, 1.6, 150), (2.5, 2.5, 30)])
 def test_a_scale_found_to_a_pixel(sx, sy, angle):
     found = judged(resized(drawn(angle, 640, 480), sx, sy), angle)
     assert own(found) == {WHOLE.id}, {c.id: r.problem and r.problem.says for c, r in found.items()}
