@@ -61,6 +61,9 @@ def drawn_wrong(frames, i):
                          ("half the resolution", np.repeat(np.repeat(p[::2, ::2], 2, 0), 2, 1)),
                          ("four levels a channel", p // 64 * 85),
                          ("brighter, clipped", np.minimum(p * 1.5 + 0.5, 255).astype(np.uint8)),
+                         ("mirrored, red and blue exchanged", p[:, ::-1, ::-1]),
+                         ("twice the pixels from the corner",
+                          np.repeat(np.repeat(p[f.h // 2:, :f.w // 2], 2, 0), 2, 1)),
                          ("see-through", (0.7 * p + 0.3 * bands + 0.5).astype(np.uint8))):
         out[kind] = copy.copy(f)
         out[kind].pixels = np.ascontiguousarray(pixels)

@@ -95,7 +95,7 @@ def verdict(frame, scene):
         if shown:  # the causes accepted lately first, then those the reduced copy shows
             latest = [model.resized(c, frame) for c in LATEST]
             tries = itertools.chain(latest, lazily(blocks, frame, latest), lazily(smoothed, frame, latest, search),
-                                    lazily(best_first, scene, points, ident, base, shown, latest, search))
+                                    lazily(best_first, frame, scene, points, ident, base, shown, latest, search))
         else:  # a change of the colours accepted lately may be too faint for the reduced copy
             tries = blocks(frame, []) + [c for c in LATEST if c.kind in model.COLOURS or model.subtle(c)]
         found = cause_of(frame, scene, points, ident, base, tries)
@@ -233,7 +233,7 @@ def smoothed(frame, latest, search):
     return [c for c in model.smoothed(frame) if c not in latest] if search else []
 
 
-def best_first(scene, points, ident, base, shown, latest, search):
+def best_first(frame, scene, points, ident, base, shown, latest, search):
     """The causes the reduced copy shows (but those in `latest`), those that
     fit it best first, where `search`."""
     if not search:
@@ -244,8 +244,13 @@ def best_first(scene, points, ident, base, shown, latest, search):
     # Those that may fit as a correct frame fits (fits_better's first look),
     # or, placed a pixel or two off, fit twice as well as the scene already.
     scene_fit = model.fit(few[1], few[0].got).total
-    return [c for c, f in sorted(fitted, key=lambda cf: cf[1].total)
-            if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW]
+    fitted.sort(key=lambda cf: cf[1].total)
+    out = [c for c, f in fitted if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW]
+    if shown != "picture" or any(f.explains(2 * MISSES) for _, f in fitted):
+        return out
+    # No one change fits: a placement and a map of the colours at once.
+    placements = [c for c, _ in fitted if c.kind == "placed"]
+    return [c for c in model.both(scene, points, ident, placements, frame.pixels) if c not in latest] + out
 
 
 # A cause that only the whole frame shows is looked for where one of the
@@ -291,7 +296,7 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         # the levels shown as black (a gradient's darkest points), and what
         # is read from colours: the outlines, the angle, the depth test.
         # Under a map of the colours those are not judged at all.
-        colours = cause.kind == "colours"
+        colours = cause.kind in ("colours", "both")
         lost = ({BOX} | set(COLOUR_CHECKS.values()) | ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours
                                                        else set())) if model.loses(cause) else set()
         look = Look(*under)
@@ -318,7 +323,7 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
 def whole_result(cause, points, base, scene):
     """The whole frame's Result naming a cause, its evidence the reduced
     copy's points off the scene, and the quads where the cause puts them."""
-    moved = cause.kind in ("placed", "corner")
+    moved = cause.kind in ("placed", "corner", "both")
     return Result(WHOLE, Problem(says(cause), points.rows[base.where], points.cols[base.where], at(points, base.where),
                                  model.under(cause, scene) if moved else None, tuple(scene.quads) * moved, cause=cause))
 
@@ -417,6 +422,8 @@ def box_changed(cause, scene):
     """Whether a cause moves the box's lines or changes their colour."""
     if cause.kind in ("resolution", "one colour"):
         return True
+    if cause.kind == "both":
+        return any(box_changed(c, scene) for c in cause.values)
     if cause.kind == "colours":
         return bool(np.abs(model.mapped([scene.box_colour], *cause.values[:3]) - scene.box_colour).max() > FEW)
     if cause.kind != "placed":

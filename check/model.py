@@ -286,13 +286,14 @@ REACH = 4
 FAR = 16
 
 
-def refined(scene, cause, pixels, reach=REACH):
+def refined(scene, cause, pixels, reach=REACH, dark=0):
     """A placement moved, and a scaled one scaled, to where the frame's lit
     pixels along the quads' outlines fit it best (the reduced copy cannot
     tell a pixel): a pattern search of the move in steps of `reach`, half
     that, one, no further than FAR; then of the scales in SCALE_STEPS with
     the move, each scale then taken as the nearest one a picture is put at
-    (snaps) where a pixel cannot tell them apart."""
+    (snaps) where a pixel cannot tell them apart. `dark`: the level black
+    shows as."""
     q, sx, sy, dx, dy = cause.values
     h, w = pixels.shape[:2]
 
@@ -341,7 +342,7 @@ def refined(scene, cause, pixels, reach=REACH):
         return at, least
     at, scaling = (0, 0, sx, sy), False
     x, y, got = around(at)
-    lit = got.max(axis=1) > LEVELS_OFF
+    lit = got.max(axis=1) > dark + LEVELS_OFF
     # A picture placed to cover the frame has no outline against the
     # background: the colours along its outlines tell.
     covered = (reference_at(scene.changed(view=view(at)), x, y, colours=None).objects == BACKGROUND).sum() <= FEW
@@ -349,7 +350,7 @@ def refined(scene, cause, pixels, reach=REACH):
     for _ in range(3 * ((sx, sy) != (1, 1))):  # the outlines looked at again where the scales took them
         start, scaling = at, True
         x, y, got = around(at)
-        lit = got.max(axis=1) > LEVELS_OFF
+        lit = got.max(axis=1) > dark + LEVELS_OFF
         at, least = search(at, wrong(at), [(1, k) for k in SCALE_STEPS])
         if at == start:
             break
@@ -649,7 +650,7 @@ def primitive_causes(scene, ref, points):
 
 # The kinds of cause a frame can be judged under (judging): the changes of
 # the picture the reduced copy is fitted with.
-CHANGES = ("placed", "corner", "one colour", "resolution", "colours", "background")
+CHANGES = ("placed", "corner", "one colour", "resolution", "colours", "background", "both")
 
 
 def judging(cause, frame, scene):
@@ -674,6 +675,9 @@ def judging(cause, frame, scene):
         return None if undone is None else (reframed(frame, undone), scene)
     if k == "background":
         return reframed(frame, unbackground(frame.pixels, scene, v)), scene
+    if k == "both":
+        undone = judging(v[1], frame, scene)
+        return None if undone is None else (undone[0], under(v[0], scene))
     raise ValueError(f"no judging under a cause of kind {k!r}")
 
 
@@ -750,6 +754,8 @@ def under(cause, scene):
         return corner_scene(scene, v[0])
     if k == "one colour":
         return one_colour_scene(scene, v)
+    if k == "both":
+        return under(v[0], scene)
     return scene
 
 
@@ -763,6 +769,8 @@ def coarse(points, ident):
 
 def fits_under(cause, scene, points, ident):
     """How the reduced copy fits the scene's picture under a cause: a Fit."""
+    if cause.kind == "both":
+        return fits_under(cause.values[1], scene, points, reference_at(under(cause, scene), points.x, points.y))
     if cause.kind == "colours":
         # A curve read at a few levels may run steeper between them: what
         # it gives CERTAIN levels either side.
@@ -785,6 +793,33 @@ def candidates(scene, points, ident, shown):
     if shown == "colours":
         return [c for c in out if c.kind in COLOURS]
     return out + placements(scene, points, ident)
+
+
+def both(scene, points, ident, placements, pixels):
+    """A placement and a map of every colour at once: for the COMPOUNDED
+    placements whose lit points best match the frame's (lit: brighter than
+    its darkest, as a map may show black as grey), each moved to where the
+    frame's outlines put it (refined), the map the frame's colours show
+    under it. Causes of kind "both", (the placement, the map), that fit the
+    reduced copy as a correct frame fits."""
+    from .look import line_coloured
+    level = points.got.max(axis=1)
+    lit = (level > level.min() + LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
+    refs = {p: reference_at(under(p, scene), points.x, points.y, colours=None) for p in placements}
+    shown = lambda ref: (ref.objects != BACKGROUND) & (ref.objects != BOX)
+    ranked = sorted(placements, key=lambda p: int((shown(refs[p]) != lit)[~refs[p].edge].sum()))
+    out = []
+    for p in ranked[:COMPOUNDED]:
+        p = refined(scene, p, pixels, dark=level.min())
+        for c in colour_causes(under(p, scene), reference_at(under(p, scene), points.x, points.y), points):
+            cause = Cause("both", (p, c))
+            if fits_under(cause, scene, points, ident).explains(2 * MISSES):
+                out.append(cause)
+    return out
+
+
+# A placement and a map at once are looked for under so many placements.
+COMPOUNDED = 2
 
 
 # The kinds of cause that change colours only.
@@ -914,6 +949,8 @@ def loses(cause):
     as one over a run of levels (a mix or a curve that clips, a
     posterised curve: undone, a region's mean lies off by half the run,
     more than the colour checks allow)."""
+    if cause.kind == "both":
+        return any(map(loses, cause.values))
     if cause.kind == "colours":
         matrix, offset, curves, _ = cause.values
         m = np.asarray(matrix, float)

@@ -159,6 +159,8 @@ def says(cause, angle=None):
         return f"the picture stopped changing: from frame {v[0] + 1} on, every frame shows frame {v[0]}'s"
     if k == "screen":
         return ", and ".join(screen_says(part) for part in v)
+    if k == "both":
+        return ", and ".join(says(part) for part in v)
     if k == "unexplained":
         return (f"most of the frame is wrong and no one change of the whole picture explains it: the "
                 f"{objects_words(v)} each differ from the scene")

@@ -51,7 +51,8 @@
  *                      white;
  *         hang         from frame 40 on, no frame drawn: the program hangs in
  *                      glClear, as a driver that stops answering.
- *   PICTURE=KIND[:A[,B...]]  the whole picture changed after it is drawn, as a
+ *   PICTURE=KIND[:A[,B...]][;KIND...]  the whole picture changed after it is
+ *                      drawn (by each kind in turn), as a
  *                      driver, a wrong visual or a compositor may change it,
  *                      with parameters (positions in pixels, y down):
  *         mirror, flip, turn:D (D = 90, 180 or 270 counter-clockwise about the
@@ -131,8 +132,10 @@ static int setting(const char* name, const char* value) {
 
 static int picture(const char* kind, double* p, int most);
 /* The variable whose kinds picture() reads: PICTURE, or SCREEN while what
- * reaches the screen is made. */
+ * reaches the screen is made; and the kind of it being made, where it holds
+ * several, separated by ';'. */
 static const char* changing = "PICTURE";
+static const char* part;
 /* The viewport the program asked for. */
 static GLint asked[4];
 static void (*real_glViewport)(GLint, GLint, GLsizei, GLsizei);
@@ -186,18 +189,18 @@ void glClear(GLbitfield mask) {
 
 /* PICTURE's kind (up to its colon) is KIND; its numbers go into p[]. */
 static int picture(const char* kind, double* p, int most) {
-  const char* v = getenv(changing);
+  const char* v = part ? part : getenv(changing);
   const size_t n = strlen(kind);
-  if (!v || strncmp(v, kind, n) != 0 || (v[n] != ':' && v[n] != '\0'))
+  if (!v || strncmp(v, kind, n) != 0 || (v[n] != ':' && v[n] != '\0' && v[n] != ';'))
     return 0;
   for (int i = 0; i < most; ++i)
     p[i] = 0;
   const char* at = v + n + (v[n] == ':');
-  for (int i = 0; i < most && *at; ++i) {
+  for (int i = 0; i < most && *at && *at != ';'; ++i) {
     char* end;
     p[i] = strtod(at, &end);
     if (end == at) { /* a word: channels:bgr */
-      for (int k = 0; k < most && at[k]; ++k)
+      for (int k = 0; k < most && at[k] && at[k] != ';'; ++k)
         p[k] = at[k] == 'r' ? 0 : at[k] == 'g' ? 1 : 2;
       break;
     }
@@ -406,6 +409,15 @@ void glFlush(void) {
       glPixelStorei(GL_PACK_ALIGNMENT, 1);
       glReadPixels(0, 0, view[2], view[3], GL_RGB, GL_UNSIGNED_BYTE, now);
       change_picture(now, shown, view[2], view[3], past, KEPT);
+      for (part = strchr(changed, ';'); part; part = strchr(part, ';')) { /* the kinds after the first */
+        ++part;
+        unsigned char* from = malloc(n);
+        if (from) {
+          memcpy(from, shown, n);
+          change_picture(from, shown, view[2], view[3], past, KEPT);
+          free(from);
+        }
+      }
       draw_over(shown, view[2], view[3]);
       free(past[KEPT - 1]);
       memmove(past + 1, past, sizeof past - sizeof *past);

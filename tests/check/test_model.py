@@ -224,6 +224,33 @@ def test_what_the_colours_became(name, change, words, angle):
         assert np.abs(change(np.array([[colour]], np.uint8)).astype(int)[0, 0] - shown).max() <= LEVELS_OFF, colour
 
 
+# A placement and a map of the colours at once: (the placement's change,
+# its values; the map, words of it).
+BOTH = [
+    ("mirrored", lambda p: p[:, ::-1], (1, 1, 1, 0, 0), "channels bgr", lambda p: colours(p, EXCHANGE((2, 1, 0))),
+     "with its red and blue exchanged"),
+    ("upside down", lambda p: p[::-1], (2, 1, 1, 0, 0), "gamma 2.2", lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)),
+     "encoding with a gamma of 2.2"),
+    ("moved 20, -10", lambda p: moved(p, 20, -10), (0, 1, 1, 20, -10), "grey", lambda p: colours(p, GREY),
+     "shown in grey"),
+    ("a quarter turn", lambda p: turned(p, 1), (4, 1, 1, 0, 0), "levels 40-200",
+     lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
+]
+
+
+@pytest.mark.parametrize("angle", [1, 30, 150])
+@pytest.mark.parametrize("placed_name, place, placed, map_name, change, words", BOTH,
+                         ids=[f"{b[0]}, {b[3]}" for b in BOTH])
+def test_a_placement_and_a_map_at_once(placed_name, place, placed, map_name, change, words, angle):
+    found = judged(change(place(drawn(angle))), angle)
+    assert own(found) == {WHOLE.id}, {c.id: r.problem and r.problem.says for c, r in found.items()}
+    cause = found[WHOLE].problem.cause
+    assert cause.kind == "both" and cause.values[0] == Cause("placed", placed)
+    assert cause.values[1].kind == "colours" and words in says(cause)
+    for colour, shown in cause.values[1].values[-1]:
+        assert np.abs(change(np.array([[colour]], np.uint8)).astype(int)[0, 0] - shown).max() <= LEVELS_OFF, colour
+
+
 @pytest.mark.parametrize("colour", [(60, 60, 60), (0, 0, 120), (200, 40, 40), (0, 0, 20)])
 def test_the_background_replaced(colour):
     pixels = drawn(30).copy()
