@@ -156,6 +156,9 @@ FAULTS = (
     ("PICTURE=background:0,0,120", "quadrants", 30, WHOLE, "the background shows (0, 0, 120)", (WHOLE,), ()),
     ("PICTURE=corner:2", "quadrants", 30, WHOLE, "every quad drawn as one triangle, without its corner 3", (WHOLE,),
      ()),
+    # A placement and a map of the colours at once: one cause.
+    ("PICTURE=mirror;channels:bgr", "quadrants", 30, WHOLE,
+     "mirrored left to right in the window, and every colour with its red and blue exchanged", (WHOLE,), ()),
     ("PICTURE=late:3", "quadrants", 50, "scene: frame N drawn at N degrees, the first at 1", "drawn at 47 degrees",
      (ANGLE,), ()),
 )
