@@ -237,7 +237,7 @@ def best_first(frame, scene, points, ident, base, shown, latest, search):
     """The causes the reduced copy shows (but those in `latest`), those that
     fit it best first, where `search`."""
     if not search:
-        return []
+        return
     few = model.coarse(points, ident)
     fitted = [(c, model.fits_under(c, scene, *few)) for c in model.candidates(scene, points, ident, shown)
               if c not in latest]
@@ -245,12 +245,10 @@ def best_first(frame, scene, points, ident, base, shown, latest, search):
     # or, placed a pixel or two off, fit twice as well as the scene already.
     scene_fit = model.fit(few[1], few[0].got).total
     fitted.sort(key=lambda cf: cf[1].total)
-    out = [c for c, f in fitted if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW]
-    if shown != "picture" or any(f.explains(2 * MISSES) for _, f in fitted):
-        return out
-    # No one change fits: a placement and a map of the colours at once.
-    placements = [c for c, _ in fitted if c.kind == "placed"]
-    return [c for c in model.both(scene, points, ident, placements, frame.pixels) if c not in latest] + out
+    yield from (c for c, f in fitted if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW)
+    if shown == "picture":  # where no one change fits: a placement and a map of the colours at once
+        placements = [c for c, _ in fitted if c.kind == "placed"]
+        yield from (c for c in model.both(scene, points, ident, placements, frame.pixels) if c not in latest)
 
 
 # A cause that only the whole frame shows is looked for where one of the

@@ -233,6 +233,10 @@ BOTH = [
      "encoding with a gamma of 2.2"),
     ("moved 20, -10", lambda p: moved(p, 20, -10), (0, 1, 1, 20, -10), "grey", lambda p: colours(p, GREY),
      "shown in grey"),
+    # A scale of a quarter fits the reduced copy as loosely as a correct frame
+    # (its quads cover few points): not taken for the picture's change.
+    ("scaled 0.8", lambda p: resized(p, 0.8, 0.8), (0, 0.8, 0.8, 0, 0), "gamma 2.2",
+     lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)), "encoding with a gamma of 2.2"),
     ("a quarter turn", lambda p: turned(p, 1), (4, 1, 1, 0, 0), "levels 40-200",
      lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
 ]
