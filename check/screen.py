@@ -260,6 +260,21 @@ def warp(pixels, q, sx, sy, dx, dy, smooth=False):
     return along(along(p, rows - 0.5, 0), cols - 0.5, 1), valid
 
 
+def warp_edges(e, q, sx, sy, dx, dy):
+    """An edge map (h, w) placed as warp places a picture: (out (h, w, 1),
+    valid). Where it is made smaller, each pixel first takes the most of
+    the pixels about it that the smaller one stands for: a line a pixel
+    wide, sampled every few pixels, would be lost."""
+    k = int(np.ceil(1 / min(sx, sy))) - 2
+    if k > 0:
+        grown = e.copy()
+        for dr in range(-(k // 2), k - k // 2 + 1):
+            for dc in range(-(k // 2), k - k // 2 + 1):
+                np.maximum(grown, np.roll(e, (dr, dc), (0, 1)), out=grown)
+        e = grown
+    return warp(e[..., None], q, sx, sy, dx, dy)
+
+
 def resampled(pixels, f, smooth):
     """A picture shown at 1/f of its resolution: each block of f x f pixels
     its mean, then shown at the picture's size, each pixel repeated or
@@ -312,6 +327,10 @@ def best_shift(a, b):
     return (int(dx), int(dy)), float(c[r, col] / norm) if norm > 0 else 0.0
 
 
+# Scales tried about the one the edges' spreads give, in octaves.
+SPREAD_OCTAVES = np.arange(-0.5, 0.55, 0.1)
+
+
 def placements(drawn, shown, judged, step=2):
     """Ways the frame drawn may be placed on the screen, the likeliest
     first: for each of the eight orientations, unscaled and at the scale the
@@ -330,13 +349,18 @@ def placements(drawn, shown, judged, step=2):
         tried.append((q, 1.0, 1.0))
         if (turned > 0).all():
             raw = [float(sb[i] / turned[i]) for i in (0, 1)]
-            for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw]):  # the scale it is near, and its own
+            # The scale it is near, and its own; and each way's alike both ways
+            # (an edge along the picture's border spreads one way further).
+            for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw], [nice(raw[0])] * 2, [nice(raw[1])] * 2):
                 if 0.2 < sx < 5 and 0.2 < sy < 5:
                     tried.append((q, sx, sy))
     tried += [(0, round(n, 4), round(n, 4)) for n in NICE[1:]]
+    if (sa > 0).all():  # unturned, alike both ways, about the spreads' scale (edges cut short spread less)
+        g = float(np.sqrt(np.prod(sb / sa)))
+        tried += [(0, round(v, 3), round(v, 3)) for v in g * 2 ** SPREAD_OCTAVES if 0.2 < v < 5]
     out = []
     for q, sx, sy in dict.fromkeys(tried):
-        placed, valid = warp(a[..., None], q, sx, sy, 0, 0)
+        placed, valid = warp_edges(a, q, sx, sy, 0, 0)
         (dx, dy), score = best_shift(placed[..., 0] * valid, b)
         out.append((score, (q, sx, sy, dx * step, dy * step)))
     best = [p for _, p in sorted(out, key=lambda o: -o[0])][:PLACEMENTS]
@@ -355,7 +379,7 @@ def rescaled(a, b, placement):
         return placement
 
     def score(t):
-        placed, valid = warp(a[..., None], q, *t, 0, 0)
+        placed, valid = warp_edges(a, q, *t, 0, 0)
         return best_shift(placed[..., 0] * valid, b)
     at, (move, best) = (sx, sy), score((sx, sy))
     for k in (0.02, 0.005, 0.001):
@@ -382,7 +406,7 @@ def scaled(a, b, placement):
     h, w = a.shape
 
     def score(t):
-        placed = warp(a[..., None], q, *t)[0][..., 0]
+        placed = warp_edges(a, q, *t)[0][..., 0]
         return float((placed * b).sum())
     at = (sx, sy, dx, dy)
     best = score(at)
@@ -409,7 +433,7 @@ def to_the_pixel(a, b, placement, reach):
     """A placement moved, within `reach` pixels, to where the edge map a
     (the frame drawn's), placed so, fits b (the screen's) best."""
     q, sx, sy, dx, dy = placement
-    a = warp(a[..., None], q, sx, sy, 0, 0)[0][..., 0]
+    a = warp_edges(a, q, sx, sy, 0, 0)[0][..., 0]
     h, w = a.shape
     best = None
     for ey in range(dy - reach, dy + reach + 1):
@@ -454,7 +478,10 @@ def colours(placed, shown, mask, exact=False):
     want = placed[rows, cols].astype(float)
     if len(rows) < MIN_POINTS:
         return None, want
-    return colour_map(want, shown[rows, cols].astype(float), regions(h, w)[rows, cols]), want
+    found = colour_map(want, shown[rows, cols].astype(float), regions(h, w)[rows, cols])
+    if found is not None and 255 * np.abs(np.asarray(found[0], float)).max() <= ROUND:
+        return None, want  # every colour shown as one: no map of the colours, nothing of the frame shown
+    return found, want
 
 
 def colour_part(found, want):
@@ -527,9 +554,11 @@ def blend_across(pairs, placed, mask):
 def explained(predicted, valid, shown, judged):
     """The share of the judged pixels (where the prediction holds: valid)
     that a predicted screen explains, each within LEVELS_OFF of it at the
-    pixel or a neighbour; 0 where too little is valid to tell."""
+    pixel or a neighbour; 0 where too little is valid to tell (less than
+    MIN_SEEN of what the prediction covers: a picture made smaller covers
+    a part of the window alone)."""
     mask = judged & valid
-    if mask.sum() < MIN_SEEN * judged.sum():
+    if mask.sum() < MIN_SEEN * judged.sum() * valid.mean():
         return 0.0
     s = shown.astype(np.float32)
     rows, cols = np.nonzero(mask & (np.abs(predicted - s) > LEVELS_OFF).any(axis=2))
@@ -596,19 +625,42 @@ def fit_source(source, shown, judged, when=None):
     not tell apart so)."""
     best = Fit((), 0.0)
     for where, placed, valid in placed_ways(source, shown, judged):
-        mask = judged & valid
-        found, want = colours(placed, shown, mask, where is None)
-        if found is not None:
-            predicted = mapped(placed.reshape(-1, 3), *found).reshape(placed.shape).astype(np.float32)
-            colour = colour_part(found, want)
-        else:
-            predicted, colour = placed, None
-        share = explained(predicted, valid, shown, judged)
-        apart = float(np.abs(predicted - shown)[mask].mean()) if mask.any() else np.inf
-        found = Fit(tuple(p for p in (when, where, colour) if p is not None), share, apart)
-        if found.better(best):
-            best = found
+        best = fit_way(best, source, shown, judged, when, where, placed, valid)
+    # The edges may leave a placement a pixel off, or its scale off the one
+    # of two decimals next to it: the colours tell, each scale's nearest
+    # first, then each move by a pixel, pixel by pixel or smoothed.
+    where = next((p for p in best.parts if p.kind == "placed"), None)
+    if where is not None:
+        q, sx, sy, dx, dy, smooth = where.values
+        for nx, ny in sorted({(snaps(sx)[0], sy), (sx, snaps(sy)[0]), (snaps(sx)[0], snaps(sy)[0])} - {(sx, sy)}):
+            best = fit_way(best, source, shown, judged, when, *placed_way(source, q, nx, ny, dx, dy, smooth))
+        q, sx, sy, dx, dy, _ = next(p for p in best.parts if p.kind == "placed").values
+        for mx, my in ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1)):
+            for smooth in (False, True) if (sx, sy) != (1, 1) else (False,):
+                best = fit_way(best, source, shown, judged, when, *placed_way(source, q, sx, sy, dx + mx, dy + my, smooth))
     return best
+
+
+def placed_way(source, *values):
+    """The frame drawn placed (values: a placed part's), as a way: (part,
+    placed, valid)."""
+    return (Cause("placed", values), *warp(source, *values))
+
+
+def fit_way(best, source, shown, judged, when, where, placed, valid):
+    """The better of a Fit and the frame drawn placed one way (`where`, a
+    part or None: placed, valid) and its colours fitted."""
+    mask = judged & valid
+    found, want = colours(placed, shown, mask, where is None)
+    if found is not None:
+        predicted = mapped(placed.reshape(-1, 3), *found).reshape(placed.shape).astype(np.float32)
+        colour = colour_part(found, want)
+    else:
+        predicted, colour = placed, None
+    share = explained(predicted, valid, shown, judged)
+    apart = float(np.abs(predicted - shown)[mask].mean()) if mask.any() else np.inf
+    found = Fit(tuple(p for p in (when, where, colour) if p is not None), share, apart)
+    return found if found.better(best) else best
 
 
 def which_frame(pair):

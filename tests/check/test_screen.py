@@ -95,8 +95,12 @@ def test_only_a_multisampled_frame_may_show_another_resolve():
     (placed(10, 0, 0.6, 0.85, 0, 0), ("placed", (0, 0.6, 0.85, 0, 0, False))),
     (placed(10, 0, 1.15, 1.15, 0, 0), ("placed", (0, 1.15, 1.15, 0, 0, False))),
     (placed(10, 0, 0.57, 0.86, 0, 0), ("placed", (0, 0.57, 0.86, 0, 0, False))),
+    # Smaller than half: a part of the window shows the picture, its thin
+    # edges between the pixels sampled.
+    (placed(10, 0, 0.4, 0.4, 0, 0), ("placed", (0, 0.4, 0.4, 0, 0, False))),
+    (placed(10, 0, 0.3, 0.3, 0, 0), ("placed", (0, 0.3, 0.3, 0, 0, False))),
 ], ids=["moved", "upside down", "mirrored", "half a turn", "half the size", "scaled smoothed", "half resolution",
-        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15", "0.57 x 0.86"])
+        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15", "0.57 x 0.86", "0.4", "0.3"])
 def test_where_the_pixels_go(shown, part):
     assert named(pair(shown)) == (Cause(*part),)
 
@@ -173,6 +177,10 @@ def test_a_frame_late_and_changed_is_both():
 def test_what_no_one_change_explains_is_said_as_such():
     v = named(pair(rng.integers(0, 256, (H, W, 3))))
     assert v[0].kind == "unexplained" and v[0].values[0] > 0.5
+    # A picture a sixth of the size: mostly black, but no map showing every
+    # colour as black.
+    v = named(pair(placed(10, 0, 0.16, 0.16, 0, 0)))
+    assert v[0].kind == "unexplained", v
 
 
 @pytest.mark.parametrize("window, above, judged_share, covered, off", [
