@@ -286,14 +286,14 @@ REACH = 4
 FAR = 16
 
 
-def refined(scene, cause, pixels, reach=REACH, dark=0):
+def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
     """A placement moved, and a scaled one scaled, to where the frame's lit
     pixels along the quads' outlines fit it best (the reduced copy cannot
     tell a pixel): a pattern search of the move in steps of `reach`, half
     that, one, no further than FAR; then of the scales in SCALE_STEPS with
     the move, each scale then taken as the nearest one a picture is put at
-    (snaps) where a pixel cannot tell them apart. `dark`: the level black
-    shows as."""
+    (snaps) where a pixel cannot tell them apart. Lit: off `background`,
+    the colour black shows as."""
     q, sx, sy, dx, dy = cause.values
     h, w = pixels.shape[:2]
 
@@ -342,7 +342,7 @@ def refined(scene, cause, pixels, reach=REACH, dark=0):
         return at, least
     at, scaling = (0, 0, sx, sy), False
     x, y, got = around(at)
-    lit = got.max(axis=1) > dark + LEVELS_OFF
+    lit = np.abs(got - background).max(axis=1) > LEVELS_OFF
     # A picture placed to cover the frame has no outline against the
     # background: the colours along its outlines tell.
     covered = (reference_at(scene.changed(view=view(at)), x, y, colours=None).objects == BACKGROUND).sum() <= FEW
@@ -350,7 +350,7 @@ def refined(scene, cause, pixels, reach=REACH, dark=0):
     for _ in range(3 * ((sx, sy) != (1, 1))):  # the outlines looked at again where the scales took them
         start, scaling = at, True
         x, y, got = around(at)
-        lit = got.max(axis=1) > dark + LEVELS_OFF
+        lit = np.abs(got - background).max(axis=1) > LEVELS_OFF
         at, least = search(at, wrong(at), [(1, k) for k in SCALE_STEPS])
         if at == start:
             break
@@ -797,22 +797,26 @@ def candidates(scene, points, ident, shown):
 
 def both(scene, points, ident, placements, pixels):
     """A placement and a map of every colour at once: for the COMPOUNDED
-    placements whose lit points best match the frame's (lit: brighter than
-    its darkest, as a map may show black as grey), each moved to where the
-    frame's outlines put it (refined), the map the frame's colours show
-    under it. Causes of kind "both", (the placement, the map), that fit the
-    reduced copy as a correct frame fits."""
+    placements whose objects best fall on the frame's lit points (lit: off
+    the colour the frame shows most, its background, whatever a map makes
+    of black), each moved to where the frame's outlines put it (refined),
+    the map the frame's colours show under it; the placement moved again
+    on the frame with the map undone, where it can be. Causes of kind
+    "both", (the placement, the map), that fit the reduced copy as a
+    correct frame fits."""
     from .look import line_coloured
-    level = points.got.max(axis=1)
-    lit = (level > level.min() + LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
+    colours, counts = np.unique(np.round(points.got / MEAN_OFF), axis=0, return_counts=True)
+    background = colours[np.argmax(counts)] * MEAN_OFF
+    lit = (np.abs(points.got - background).max(axis=1) > LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
     refs = {p: reference_at(under(p, scene), points.x, points.y, colours=None) for p in placements}
     shown = lambda ref: (ref.objects != BACKGROUND) & (ref.objects != BOX)
     ranked = sorted(placements, key=lambda p: int((shown(refs[p]) != lit)[~refs[p].edge].sum()))
     out = []
     for p in ranked[:COMPOUNDED]:
-        p = refined(scene, p, pixels, dark=level.min())
+        p = refined(scene, p, pixels, background=background)
         for c in colour_causes(under(p, scene), reference_at(under(p, scene), points.x, points.y), points):
-            cause = Cause("both", (p, c))
+            undone = unmap(pixels, *c.values[:3]) if c.kind == "colours" else None
+            cause = Cause("both", (p if undone is None else refined(scene, p, undone), c))
             if fits_under(cause, scene, points, ident).explains(2 * MISSES):
                 out.append(cause)
     return out

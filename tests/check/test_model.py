@@ -237,6 +237,12 @@ BOTH = [
     # (its quads cover few points): not taken for the picture's change.
     ("scaled 0.8", lambda p: resized(p, 0.8, 0.8), (0, 0.8, 0.8, 0, 0), "gamma 2.2",
      lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)), "encoding with a gamma of 2.2"),
+    # Black shown as white or grey: lit is off the background, whatever
+    # colour the map makes it.
+    ("a quarter turn back", lambda p: turned(p, 3), (5, 1, 1, 0, 0), "inverted", lambda p: 255 - p,
+     "every colour inverted"),
+    ("moved -15, 8", lambda p: moved(p, -15, 8), (0, 1, 1, -15, 8), "brighter by 40",
+     lambda p: colours(p, np.eye(3), (40, 40, 40)), "every colour brighter"),
     ("a quarter turn", lambda p: turned(p, 1), (4, 1, 1, 0, 0), "levels 40-200",
      lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
 ]
