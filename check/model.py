@@ -123,16 +123,20 @@ def resampled(sx, sy):
     return 0 if (sx, sy) == (1, 1) else 0.5 * max(sx, sy, 1 / sx, 1 / sy) + 0.5
 
 
+def lit_at(colours, background=(0, 0, 0)):
+    """Which colours (n, 3) are lit: off the background's by more than
+    LEVELS_OFF in a channel."""
+    return np.abs(np.asarray(colours, float) - background).max(axis=1) > LEVELS_OFF
+
+
 def moved(points, lit, shown):
     """The move (right, down) carrying the points the scene lights onto
     those the frame does, to a point of the reduced copy: their
     cross-correlation's peak (unmoved by what leaves the frame)."""
     step = points.cols[1] - points.cols[0]
-    r, c = (points.rows - points.rows.min()) // step, (points.cols - points.cols.min()) // step
-    size = (2 * (r.max() + 1), 2 * (c.max() + 1))
-    frame, scene = np.zeros(size), np.zeros(size)
-    frame[r, c], scene[r, c] = lit, shown
-    corr = np.fft.irfft2(np.fft.rfft2(frame) * np.conj(np.fft.rfft2(scene)), size)
+    frame, scene = cells(points, lit.astype(float)), cells(points, shown.astype(float))
+    size = (2 * frame.shape[0], 2 * frame.shape[1])  # room for every move
+    corr = np.fft.irfft2(np.fft.rfft2(frame, size) * np.conj(np.fft.rfft2(scene, size)), size)
     i, j = np.unravel_index(np.argmax(corr), size)
     return int((j if j < size[1] // 2 else j - size[1]) * step), int((i if i < size[0] // 2 else i - size[0]) * step)
 
@@ -153,7 +157,7 @@ def placements(scene, points, ident):
     than the frame has its spread cut short). Causes, the scene's nearest
     first."""
     from .look import line_coloured
-    lit = (points.got.max(axis=1) > LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
+    lit = lit_at(points.got) & ~line_coloured(points.got, scene.box_colour)
     shown = (ident.objects != BACKGROUND) & (ident.objects != BOX)
     if lit.sum() < MIN_POINTS or shown.sum() < MIN_POINTS:
         return []
@@ -181,7 +185,7 @@ def placements(scene, points, ident):
                     out.append(cause)
     if cut_short(lit, points):
         mid = (ident.lo + ident.hi) / 2  # the scene's points lit alike
-        alike = shown & (mid.max(axis=1) > LEVELS_OFF) & ~line_coloured(mid, scene.box_colour)
+        alike = shown & lit_at(mid) & ~line_coloured(mid, scene.box_colour)
         out[1:1] = [c for c in searched_placements(scene, points, lit, alike) if c not in out]
     for s in NICE[1:]:
         d = mf - s * mr
@@ -342,7 +346,7 @@ def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
         return at, least
     at, scaling = (0, 0, sx, sy), False
     x, y, got = around(at)
-    lit = np.abs(got - background).max(axis=1) > LEVELS_OFF
+    lit = lit_at(got, background)
     # A picture placed to cover the frame has no outline against the
     # background: the colours along its outlines tell.
     covered = (reference_at(scene.changed(view=view(at)), x, y, colours=None).objects == BACKGROUND).sum() <= FEW
@@ -350,7 +354,7 @@ def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
     for _ in range(3 * ((sx, sy) != (1, 1))):  # the outlines looked at again where the scales took them
         start, scaling = at, True
         x, y, got = around(at)
-        lit = np.abs(got - background).max(axis=1) > LEVELS_OFF
+        lit = lit_at(got, background)
         at, least = search(at, wrong(at), [(1, k) for k in SCALE_STEPS])
         if at == start:
             break
@@ -807,7 +811,7 @@ def both(scene, points, ident, placements, pixels):
     from .look import line_coloured
     colours, counts = np.unique(np.round(points.got / MEAN_OFF), axis=0, return_counts=True)
     background = colours[np.argmax(counts)] * MEAN_OFF
-    lit = (np.abs(points.got - background).max(axis=1) > LEVELS_OFF) & ~line_coloured(points.got, scene.box_colour)
+    lit = lit_at(points.got, background) & ~line_coloured(points.got, scene.box_colour)
     refs = {p: reference_at(under(p, scene), points.x, points.y, colours=None) for p in placements}
     shown = lambda ref: (ref.objects != BACKGROUND) & (ref.objects != BOX)
     ranked = sorted(placements, key=lambda p: int((shown(refs[p]) != lit)[~refs[p].edge].sum()))

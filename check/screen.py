@@ -349,9 +349,7 @@ def placements(drawn, shown, judged, step=2):
         tried.append((q, 1.0, 1.0))
         if (turned > 0).all():
             raw = [float(sb[i] / turned[i]) for i in (0, 1)]
-            # The scale it is near, and its own; and each way's alike both ways
-            # (an edge along the picture's border spreads one way further).
-            for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw], [nice(raw[0])] * 2, [nice(raw[1])] * 2):
+            for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw]):  # the scale it is near, and its own
                 if 0.2 < sx < 5 and 0.2 < sy < 5:
                     tried.append((q, sx, sy))
     tried += [(0, round(n, 4), round(n, 4)) for n in NICE[1:]]
@@ -625,7 +623,7 @@ def fit_source(source, shown, judged, when=None):
     not tell apart so)."""
     best = Fit((), 0.0)
     for where, placed, valid in placed_ways(source, shown, judged):
-        best = fit_way(best, source, shown, judged, when, where, placed, valid)
+        best = fit_way(best, shown, judged, when, where, placed, valid)
     # The edges may leave a placement a pixel off, or its scale off the one
     # of two decimals next to it: the colours tell, each scale's nearest
     # first, then each move by a pixel, pixel by pixel or smoothed.
@@ -633,11 +631,13 @@ def fit_source(source, shown, judged, when=None):
     if where is not None:
         q, sx, sy, dx, dy, smooth = where.values
         for nx, ny in sorted({(snaps(sx)[0], sy), (sx, snaps(sy)[0]), (snaps(sx)[0], snaps(sy)[0])} - {(sx, sy)}):
-            best = fit_way(best, source, shown, judged, when, *placed_way(source, q, nx, ny, dx, dy, smooth))
-        q, sx, sy, dx, dy, _ = next(p for p in best.parts if p.kind == "placed").values
+            best = fit_way(best, shown, judged, when, *placed_way(source, q, nx, ny, dx, dy, smooth))
+        where = next(p for p in best.parts if p.kind == "placed")
+        q, sx, sy, dx, dy, _ = where.values
         for mx, my in ((0, 0), (1, 0), (-1, 0), (0, 1), (0, -1)):
             for smooth in (False, True) if (sx, sy) != (1, 1) else (False,):
-                best = fit_way(best, source, shown, judged, when, *placed_way(source, q, sx, sy, dx + mx, dy + my, smooth))
+                if (q, sx, sy, dx + mx, dy + my, smooth) != where.values:
+                    best = fit_way(best, shown, judged, when, *placed_way(source, q, sx, sy, dx + mx, dy + my, smooth))
     return best
 
 
@@ -647,7 +647,7 @@ def placed_way(source, *values):
     return (Cause("placed", values), *warp(source, *values))
 
 
-def fit_way(best, source, shown, judged, when, where, placed, valid):
+def fit_way(best, shown, judged, when, where, placed, valid):
     """The better of a Fit and the frame drawn placed one way (`where`, a
     part or None: placed, valid) and its colours fitted."""
     mask = judged & valid
