@@ -42,10 +42,14 @@ SHADOW_REACH = 32
 # puts a pixel half a pixel either way), at all but FIT_MISSES of them.
 FIT_MISSES = 0.02
 # Points where the drawn frame is flat within this many levels over 3 x 3
-# pixels hold one colour each, whatever a resampler does: the colours are
+# pixels hold one colour each, whatever a resampler does (half a pixel
+# moves a level by half of it at most, far within a map's reach); a
+# gradient's steps of up to 3 levels a pixel lie within it, so that a
+# curve is read at its mid levels, not at saturated colours alone (at 4, a
+# picture scaled and gamma-encoded showed 128 as 175 in red): the colours are
 # fitted there, every COLOUR_STEP pixels across and up, in REGIONS x REGIONS
 # parts of the window, each of which the map must hold in.
-FLAT = 4
+FLAT = 8
 COLOUR_STEP = 3
 REGIONS = 3
 # An opacity is a blend that moves a level by more than SAME_LEVELS: at most
@@ -464,9 +468,9 @@ def flat_at(pixels, rows, cols):
 def colours(placed, shown, mask, exact=False):
     """The map of every colour that carries the placed frame's colours onto
     the screen's, fitted at points every COLOUR_STEP pixels in every part
-    of the window (model.colour_map): where the frame was placed other than
-    `exact`ly, at points of one colour each. ((matrix, offset, curves), the
-    placed frame's colours at the points), or (None, those)."""
+    of the window (model.colour_map): at each, where `exact`; else at points
+    of one colour each. ((matrix, offset, curves), the placed frame's colours
+    at the points), or (None, those)."""
     h, w = mask.shape
     rows, cols = np.nonzero(mask[COLOUR_STEP // 2::COLOUR_STEP, COLOUR_STEP // 2::COLOUR_STEP])
     rows, cols = rows * COLOUR_STEP + COLOUR_STEP // 2, cols * COLOUR_STEP + COLOUR_STEP // 2
@@ -651,16 +655,25 @@ def fit_way(best, shown, judged, when, where, placed, valid):
     """The better of a Fit and the frame drawn placed one way (`where`, a
     part or None: placed, valid) and its colours fitted."""
     mask = judged & valid
-    found, want = colours(placed, shown, mask, where is None)
-    if found is not None:
-        predicted = mapped(placed.reshape(-1, 3), *found).reshape(placed.shape).astype(np.float32)
-        colour = colour_part(found, want)
-    else:
-        predicted, colour = placed, None
-    share = explained(predicted, valid, shown, judged)
-    apart = float(np.abs(predicted - shown)[mask].mean()) if mask.any() else np.inf
-    found = Fit(tuple(p for p in (when, where, colour) if p is not None), share, apart)
-    return found if found.better(best) else best
+    # The colours are read at every point: a picture placed, then its
+    # colours changed, holds each pixel as placed, and so does one placed
+    # pixel by pixel whatever the order. Where a smoothed one is not
+    # explained so, at points of one colour only: colours changed before a
+    # smoothing blend at edges.
+    for exact in (True, False) if where is not None and where.values[-1] is True else (True,):
+        found, want = colours(placed, shown, mask, exact)
+        if found is not None:
+            predicted = mapped(placed.reshape(-1, 3), *found).reshape(placed.shape).astype(np.float32)
+            colour = colour_part(found, want)
+        else:
+            predicted, colour = placed, None
+        share = explained(predicted, valid, shown, judged)
+        apart = float(np.abs(predicted - shown)[mask].mean()) if mask.any() else np.inf
+        found = Fit(tuple(p for p in (when, where, colour) if p is not None), share, apart)
+        best = found if found.better(best) else best
+        if share >= 1 - FIT_MISSES:
+            break
+    return best
 
 
 def which_frame(pair):
@@ -685,12 +698,15 @@ def fit(pair):
     """What the screen does at one held frame that shows neither it nor
     another frame GL drew as drawn (which_frame): a Fit; its parts empty
     where nothing explains it. The frame before is taken only where it
-    explains the screen far better: two frames a degree apart, placed a
-    little off, fit about alike."""
+    explains the screen far better: at as many pixels, and twice as near
+    (two frames a degree apart, placed a little off, fit about alike; a
+    curve read at few levels lies off between them, the frame itself
+    alike)."""
     best = Fit((), 0.0)
     for k in sorted(pair.sources)[:2]:  # the frame itself, then the one before
         found = fit_source(pair.sources[k], pair.shown, pair.judged, Cause("shown late", (k,)) if k else None)
-        if found.better(best) and (not k or best.share < 1 - FIT_MISSES or 2 * found.apart < best.apart):
+        if found.better(best) and (not k or best.share < 1 - FIT_MISSES or
+                                   2 * found.apart < best.apart and found.share >= best.share):
             best = found
         if best.share >= 1 - FIT_MISSES and best.apart <= EXACT:
             break

@@ -78,7 +78,8 @@
  *         unflipped    the photograph uploaded as the file holds it, top row
  *                      first, not flipped;
  *         replace      the texture environment GL_REPLACE, not GL_MODULATE.
- *   SCREEN=KIND[:A[,B...]]  what reaches the screen changed, not what GL drew,
+ *   SCREEN=KIND[:A[,B...]][;KIND...]  what reaches the screen changed (by each
+ *                      kind in turn), not what GL drew,
  *                      as a compositor or a display path may change it: the
  *                      kinds of PICTURE that change a drawn picture (not
  *                      resolution, background nor corner), made of the frame
@@ -326,6 +327,23 @@ static void change_picture(const unsigned char* in, unsigned char* out, int w, i
     memcpy(out, still, n);
 }
 
+/* The picture that each of the kinds in `kinds` (separated by ';') makes of
+ * `in` in turn, into `out`. */
+static void change_in_turn(const char* kinds, const unsigned char* in, unsigned char* out, int w, int h,
+                           unsigned char** past, int kept) {
+  const size_t n = (size_t)w * h * 3;
+  change_picture(in, out, w, h, past, kept);
+  for (part = strchr(kinds, ';'); part; part = strchr(part, ';')) {
+    ++part;
+    unsigned char* from = malloc(n);
+    if (from) {
+      memcpy(from, out, n);
+      change_picture(from, out, w, h, past, kept);
+      free(from);
+    }
+  }
+}
+
 /* PICTURE=resolution:F[,1]: the frame is drawn into a viewport F times
  * smaller, then shown at the size asked, each pixel repeated or smoothed. */
 void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
@@ -408,16 +426,7 @@ void glFlush(void) {
     if (now && shown) {
       glPixelStorei(GL_PACK_ALIGNMENT, 1);
       glReadPixels(0, 0, view[2], view[3], GL_RGB, GL_UNSIGNED_BYTE, now);
-      change_picture(now, shown, view[2], view[3], past, KEPT);
-      for (part = strchr(changed, ';'); part; part = strchr(part, ';')) { /* the kinds after the first */
-        ++part;
-        unsigned char* from = malloc(n);
-        if (from) {
-          memcpy(from, shown, n);
-          change_picture(from, shown, view[2], view[3], past, KEPT);
-          free(from);
-        }
-      }
+      change_in_turn(changed, now, shown, view[2], view[3], past, KEPT);
       draw_over(shown, view[2], view[3]);
       free(past[KEPT - 1]);
       memmove(past + 1, past, sizeof past - sizeof *past);
@@ -485,7 +494,7 @@ void glutSwapBuffers(void) {
   real_glutSwapBuffers();
   if (drawn && shown) {
     changing = "SCREEN";
-    change_picture(drawn, shown, view[2], view[3], past, KEPT);
+    change_in_turn(getenv("SCREEN"), drawn, shown, view[2], view[3], past, KEPT);
     changing = "PICTURE";
     glDrawBuffer(GL_FRONT);
     draw_over(shown, view[2], view[3]);
