@@ -116,15 +116,22 @@ def test_colours_inverted_exchanged_and_curved():
     assert curved[0].kind == "colours" and says(Cause("screen", curved)).startswith(
         "every colour but black and white brighter, as encoding with a gamma of 2.2 would on the screen: "
         "(64, 64, 64) shows as (136, 136, 136)")
-    # Placed and curved at once: the curve read at every point of a picture
-    # placed by whole pixels, and of a scaled one where the frame drawn is
-    # flat within a gradient's steps, not at saturated colours alone.
+    # Placed and curved at once: the curve read at every point of the
+    # picture placed, not at saturated colours alone.
     for part, words in (((2, 1, 1, 0, 0, False), "upside down, and every colour but black and white brighter"),
+                        ((0, 0.7, 0.7, 0, 0, False), "scaled by 0.7, and every colour but black and white"),
                         ((0, 0.8, 0.8, 0, 0, True), "scaled by 0.8, smoothed, and every colour but black and white")):
         both = named(pair(GAMMA[placed(10, *part).astype(np.uint8)]))
         said = says(Cause("screen", both))
         assert both[0] == Cause("placed", part) and words in said and "(64, 64, 64) shows as (136, 136, 13" in said \
             and "(128, 128, 128) as (186, 186, 186)" in said, said
+    # A frame whose mid levels lie in a photograph alone, flat nowhere.
+    photo = drawn(10)
+    photo[60:130, 180:290] = np.random.default_rng(3).integers(0, 256, (70, 110, 3))
+    shown = GAMMA[screen.warp(photo, 0, 0.7, 0.7, 0, 0)[0].astype(np.uint8)]
+    v = screen.verdict([screen.Pair(10, {0: photo, 1: drawn(9)}, shown, ALL)])
+    assert v.cause.values[0] == Cause("placed", (0, 0.7, 0.7, 0, 0, False)) and \
+        "(128, 128, 128) as (186, 186, 186)" in says(v.cause)
 
 
 def desktop():
