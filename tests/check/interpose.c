@@ -333,15 +333,13 @@ static void change_in_turn(const char* kinds, const unsigned char* in, unsigned 
                            unsigned char** past, int kept) {
   const size_t n = (size_t)w * h * 3;
   change_picture(in, out, w, h, past, kept);
-  for (part = strchr(kinds, ';'); part; part = strchr(part, ';')) {
+  unsigned char* from = strchr(kinds, ';') ? malloc(n) : NULL;
+  for (part = strchr(kinds, ';'); part && from; part = strchr(part, ';')) {
     ++part;
-    unsigned char* from = malloc(n);
-    if (from) {
-      memcpy(from, out, n);
-      change_picture(from, out, w, h, past, kept);
-      free(from);
-    }
+    memcpy(from, out, n);
+    change_picture(from, out, w, h, past, kept);
   }
+  free(from);
 }
 
 /* PICTURE=resolution:F[,1]: the frame is drawn into a viewport F times
