@@ -19,8 +19,9 @@ HELD = (45, 115, 185, 255, 325)
 # frames that disagree.
 MORE = 2
 AGAIN = 1
-# The frames GL drew before a held one that the screen may show instead.
-BEFORE = 2
+# The frames GL drew before a held one that the screen may show instead
+# (a swap chain or a compositor this many frames behind).
+BEFORE = 8
 # Reading: the first read FIRST after the hold (the X server's round trip),
 # then one every GAP; the screen has settled where it shows the frame as
 # drawn, or where its reads agree for SETTLE (a compositor paints a

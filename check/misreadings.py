@@ -70,8 +70,10 @@ def recoloured(name, change):
 
 
 # The angles that a frame may be drawn at, as far as a frame's angle is
-# looked for: up to eight degrees either way (a frame up to eight frames late).
-OFFSETS = tuple(s * k for k in range(1, 9) for s in (-1, 1))
+# looked for: up to FARTHEST degrees either way (a frame up to FARTHEST
+# frames late; beyond a few degrees only while each fits closer: look.py).
+FARTHEST = 30
+OFFSETS = tuple(s * k for k in range(1, FARTHEST + 1) for s in (-1, 1))
 
 # The angle of the whole frame: both turning quads OFF degrees off together.
 ANGLES = {off: (Misreading("angle", (off,), tiled_at(lambda a, off=off: a + off)),

@@ -333,17 +333,9 @@ def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
         return int(((ref.objects != BACKGROUND) != lit)[~ref.edge].sum())
 
     def search(at, least, steps):
-        for step in steps:
-            moved = True
-            while moved and least:
-                moved = False
-                for t in ((at[0] + step[0], at[1]) + at[2:], (at[0] - step[0], at[1]) + at[2:],
-                          (at[0], at[1] + step[0]) + at[2:], (at[0], at[1] - step[0]) + at[2:],
-                          at[:2] + (at[2] * (1 + step[1]), at[3]), at[:2] + (at[2] / (1 + step[1]), at[3]),
-                          at[:2] + (at[2], at[3] * (1 + step[1])), at[:2] + (at[2], at[3] / (1 + step[1]))):
-                    if max(map(abs, t[:2])) <= FAR and t != at and (n := wrong(t)) < least:
-                        at, least, moved = t, n, True
-        return at, least
+        near = lambda at, step: [t for t in stepped(at, *step) if max(map(abs, t[:2])) <= FAR and t != at]
+        at, most = climb(at, lambda t: -wrong(t), steps, near, -least, 0)
+        return at, -most
     at, scaling = (0, 0, sx, sy), False
     x, y, got = around(at)
     lit = lit_at(got, background)
@@ -374,6 +366,31 @@ def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
         if abs(at[k]) == 1 and as_well(t, wrong(at)):
             at = t
     return Cause("placed", (q, round(at[2], 4), round(at[3], 4), *(int(round(m)) for m in moves(at))))
+
+
+def stepped(at, move, scale):
+    """A placement's neighbours: (dx, dy, sx, sy) with a move a step
+    either way, and a scale a share either way."""
+    (dx, dy, sx, sy), k = at[:4], 1 + scale
+    return [(dx + move, dy, sx, sy) + at[4:], (dx - move, dy, sx, sy) + at[4:], (dx, dy + move, sx, sy) + at[4:],
+            (dx, dy - move, sx, sy) + at[4:], (dx, dy, sx * k, sy) + at[4:], (dx, dy, sx / k, sy) + at[4:],
+            (dx, dy, sx, sy * k) + at[4:], (dx, dy, sx, sy / k) + at[4:]]
+
+
+def climb(at, score, steps, near, best=None, top=np.inf):
+    """A pattern search: from `at` (its `score` already `best`, where
+    known), for each of `steps` in turn, to the first of its `near`(at,
+    step) that scores higher, while one does and the score is below
+    `top`: (where it ends, its score)."""
+    best = score(at) if best is None else best
+    for step in steps:
+        moved = True
+        while moved and best < top:
+            moved = False
+            for t in near(at, step):
+                if (v := score(t)) > best:
+                    at, best, moved = t, v, True
+    return at, best
 
 
 # A scale is refined in steps of these shares of it.
@@ -553,8 +570,11 @@ def group_medians(index, values, n):
 def keeps_apart(at, shown):
     """Whether a curve runs one way (but for a rounding) and keeps levels
     CURVE_APART apart at least CURVE_SQUEEZE of that apart: one that
-    squeezes them is colours lost, one that turns back two objects off."""
-    steps = np.diff(shown)
+    squeezes them is colours lost, one that turns back two objects off.
+    Each level is compared with the next a level or more above it: a run
+    of levels read across a curve's step shows any level of the step."""
+    after = np.searchsorted(at, at + 1)
+    steps = shown[after[after < len(at)]] - shown[after < len(at)]
     if not ((steps >= -LEVELS_OFF / 2).all() or (steps <= LEVELS_OFF / 2).all()):
         return False
     i, j = np.triu_indices(len(at), 1)
@@ -977,15 +997,17 @@ def flat_run(curve):
     return int(np.diff(np.concatenate([[0], breaks, [len(v)]])).max())
 
 
-def flat_colour(pixels):
-    """The one colour of a frame that shows nothing else, or None (a sparse
-    sample first: a frame with anything drawn costs little)."""
-    sample = pixels[::8, ::8].reshape(-1, 3).astype(np.int16)
-    c = np.median(sample, axis=0).astype(np.int16)
-    if (np.abs(sample - c).max(axis=1) > BLACK).any():
+def flat_colour(pixels, judged=None, misses=FEW):
+    """The one colour of a frame (of its `judged` pixels) that shows nothing
+    else, within BLACK, but at `misses` of them; or None (a sparse sample
+    first: a frame with anything drawn costs little)."""
+    judged = np.ones(pixels.shape[:2], bool) if judged is None else judged
+    sample = pixels[::8, ::8][judged[::8, ::8]].astype(np.int16)
+    c = np.round(np.median(sample, axis=0)) if len(sample) else None
+    if c is None or (np.abs(sample - c).max(axis=1) > BLACK).any():
         return None
-    off = (np.abs(pixels.astype(np.int16) - c).max(axis=2) > BLACK).sum()
-    return tuple(int(v) for v in c) if off <= FEW else None
+    off = (np.abs(pixels[judged].astype(np.int16) - c).max(axis=1) > BLACK).sum()
+    return tuple(int(v) for v in c) if off <= misses else None
 
 
 def angle_scene(scene, offset):

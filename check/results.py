@@ -176,7 +176,8 @@ class Tally:
 
     def outcome(self, scenario, check, judged, kept, scene_of):
         """The check's line over the turn: its most severe status, its frames
-        as ranges and what is wrong at the first; its pictures of the frames
+        as ranges and what is wrong at the first (of each kind of cause
+        apart); its pictures of the frames
         `kept` ({number: Frame}), each against scene_of(frame)."""
         status = max((s for s, at in self.at.items() if at), default=Status.OK)
         at = self.at.get(status, {})
@@ -185,8 +186,14 @@ class Tally:
         shown = self.starts[:PICTURES] if status is Status.FAIL else [first]
         pictures = tuple(Evidence(kept[n], scene_of(kept[n]), at[n].problem if status is Status.FAIL else None)
                          for n in shown if n in kept)
-        return Outcome(scenario, check.id, status, f"{check.id} ({scenario})",
-                       r and f"{frames_words(list(at))}: {said(r)}" or "", check.object,
+        # Frames failing by causes of other kinds are said apart, each kind
+        # in the words of its first frame.
+        kinds = {}
+        for n in sorted(at):
+            cause = status is Status.FAIL and at[n].problem.cause
+            kinds.setdefault(cause and cause.kind, []).append(n)
+        words = "; ".join(f"{frames_words(ns)}: {said(at[ns[0]])}" for ns in kinds.values())
+        return Outcome(scenario, check.id, status, f"{check.id} ({scenario})", words, check.object,
                        tuple(judged), tuple(at), r and r.follows and r.follows.id, pictures, self.seconds)
 
 

@@ -18,8 +18,9 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .model import NICE, Cause, along, colour_map, map_examples, mapped, nice, snaps
-from .tolerances import BLACK, FEW, LEVELS_OFF, MIN_POINTS, ROUND
+from .model import (NICE, SCALE_STEPS, Cause, along, climb, colour_map, flat_colour, map_examples, mapped, nice, snaps,
+                    stepped)
+from .tolerances import FEW, LEVELS_OFF, MIN_POINTS, ROUND
 from .words import ORIENTATIONS
 
 # Equal on the screen: a channel within SAME_LEVELS of what GL drew (a
@@ -222,13 +223,7 @@ def same_picture(a, b, judged):
 def one_colour(pixels, judged):
     """The one colour the judged pixels show, within BLACK but SAME_MISSES
     of them, or None."""
-    sample = pixels[::8, ::8][judged[::8, ::8]].astype(np.int16)  # a frame with anything in it costs little
-    if not len(sample) or (np.abs(sample - np.median(sample, axis=0)).max(axis=1) > BLACK).any():
-        return None
-    got = pixels[judged].astype(np.int16)
-    c = np.median(sample, axis=0)
-    off = (np.abs(got - c).max(axis=1) > BLACK).sum()
-    return tuple(int(v) for v in np.round(c)) if off <= SAME_MISSES * len(got) else None
+    return flat_colour(pixels, judged, SAME_MISSES * judged.sum())
 
 
 # -------------------------------------------------------- where pixels go
@@ -380,20 +375,13 @@ def rescaled(a, b, placement):
     if (sx, sy) == (1, 1):
         return placement
 
-    def score(t):
+    def shift(t):
         placed, valid = warp_edges(a, q, *t, 0, 0)
         return best_shift(placed[..., 0] * valid, b)
-    at, (move, best) = (sx, sy), score((sx, sy))
-    for k in (0.02, 0.005, 0.001):
-        moved = True
-        while moved:
-            moved = False
-            for t in ((at[0] * (1 + k), at[1]), (at[0] / (1 + k), at[1]), (at[0], at[1] * (1 + k)),
-                      (at[0], at[1] / (1 + k))):
-                m, v = score(t)
-                if v > best:
-                    at, move, best, moved = t, m, v, True
-    return (q, *at, *move)
+    near = lambda at, k: [(at[0] * (1 + k), at[1]), (at[0] / (1 + k), at[1]), (at[0], at[1] * (1 + k)),
+                          (at[0], at[1] / (1 + k))]
+    at, _ = climb((sx, sy), lambda t: shift(t)[1], SCALE_STEPS, near)
+    return (q, *at, *shift(at)[0])
 
 
 def scaled(a, b, placement):
@@ -410,17 +398,10 @@ def scaled(a, b, placement):
     def score(t):
         placed = warp_edges(a, q, *t)[0][..., 0]
         return float((placed * b).sum())
-    at = (sx, sy, dx, dy)
-    best = score(at)
-    for k in (0.02, 0.005, 0.001):
-        moved = True
-        while moved:
-            moved = False
-            for t in ((at[0] * (1 + k),) + at[1:], (at[0] / (1 + k),) + at[1:], (at[0], at[1] * (1 + k)) + at[2:],
-                      (at[0], at[1] / (1 + k)) + at[2:], at[:2] + (at[2] + 1, at[3]), at[:2] + (at[2] - 1, at[3]),
-                      at[:3] + (at[3] + 1,), at[:3] + (at[3] - 1,)):
-                if (v := score(t)) > best:
-                    at, best, moved = t, v, True
+    def near(at, k):  # the scales first, then the moves
+        t = stepped(at[2:] + at[:2], 1, k)
+        return [u[2:] + u[:2] for u in t[4:] + t[:4]]
+    at, _ = climb((sx, sy, dx, dy), score, SCALE_STEPS, near)
     near = [next((n for n in snaps(v) if abs(n - v) * size / 2 < 1), round(v, 4)) for v, size in zip(at[:2], (w, h))]
     return (q, *near, *at[2:])
 
@@ -524,8 +505,9 @@ def blend_across(pairs, placed, mask):
     between two frames is the opacity times the frames' change; what lies
     behind is then the same at every frame. pairs: the screen's pixels at
     each (h, w, 3); placed: the frames as placed there; mask: the pixels
-    judged at every one. Cause("opacity", (alpha, the colour behind where
-    it is one, else None)), or None."""
+    judged at every one. (Cause("opacity", (alpha, the colour behind where
+    it is one, else None)), how far it lies off the screens on the mean),
+    or None."""
     if len(pairs) < 2:
         return None
     at = mask[::2, ::2]  # every other pixel across and up: a blend holds at each
@@ -548,7 +530,8 @@ def blend_across(pairs, placed, mask):
         return None  # what lies behind a window is a colour
     colour = np.median(behind, axis=0)
     one = (np.abs(behind - colour) <= LEVELS_OFF).all(axis=1).mean() >= 1 - FIT_MISSES
-    return Cause("opacity", (round(alpha, 2), tuple(int(v) for v in np.clip(np.round(colour), 0, 255)) if one else None))
+    return Cause("opacity", (round(alpha, 2), tuple(int(v) for v in np.clip(np.round(colour), 0, 255)) if one else None)), \
+        float(np.abs(s - alpha * d - rest)[:, moving].mean())
 
 
 # -------------------------------------------------------- a whole fit
@@ -585,11 +568,15 @@ class Fit(NamedTuple):
 
     def better(self, other):
         """Whether this fit is better than another: it explains the screen
-        where the other does not; or both do, and it lies nearer; or
+        where the other does not; or both do, and it lies nearer (but one of
+        more parts than the other, only where it explains as much: a map of
+        the colours in steps lies nearer to a smoothed picture still); or
         neither, and it explains more."""
         explains = self.share >= 1 - FIT_MISSES
         if explains != (other.share >= 1 - FIT_MISSES):
             return explains
+        if explains and len(self.parts) > len(other.parts) and self.share < other.share:
+            return False
         return self.apart < other.apart if explains else (self.share, -self.apart) > (other.share, -other.apart)
 
 
@@ -789,8 +776,14 @@ def verdict(pairs):
     if len(rest) >= 2:
         blend = blend_across([p.shown for p in rest], [p.sources[0] for p in rest],
                              np.logical_and.reduce([p.judged for p in rest]))
+        if blend is not None:  # a map of the colours in steps may lie within a blend's reach: nearer, it is the one
+            alone = fit(rest[0])
+            fitted += 1
+            if alone.share >= 1 - FIT_MISSES and alone.apart < blend[1] and \
+                    all(part.kind != "opacity" for part in alone.parts):
+                found[rest[0].frame], known, blend = alone, alone.parts, None
         for p in rest if blend is not None else ():
-            found[p.frame] = Fit((blend,), 1.0)
+            found[p.frame] = Fit((blend[0],), 1.0)
     for p in failing:
         if p.frame in found:
             continue

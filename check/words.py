@@ -33,6 +33,21 @@ ORIENTATIONS = (
 )
 
 
+def fraction(f):
+    return {2: "half", 3: "a third of", 4: "a quarter of"}.get(f, f"1/{f:g} of")
+
+
+def exchanged(src):
+    """Channels each showing channel src[c]: their words."""
+    moved = [c for c in range(3) if src[c] != c]
+    if len(moved) == 2:
+        return f"{NAMES[moved[0]]} and {NAMES[moved[1]]} exchanged"
+    return "channels turned round: " + ", ".join(f"{NAMES[src[c]]} shown as {NAMES[c]}" for c in range(3))
+
+
+NAMES = ("red", "green", "blue")
+
+
 def placed(q, sx, sy, dx, dy):
     """A picture turned, mirrored, scaled and moved: its words."""
     return "the whole picture " + ", ".join(placement(q, sx, sy, dx, dy)) + " in the window"
@@ -58,7 +73,6 @@ def colour_words(matrix, offset, curves, examples, where=""):
     colour and what it shows as; `where` it happens (" on the screen"),
     said before the examples."""
     m, curves = np.asarray(matrix, float), np.asarray(curves, float)
-    names = ("red", "green", "blue")
     shows = where + ": " + example_words(examples)
     rising = [curves[c][-1] >= curves[c][0] for c in range(3)]
     one_each = (np.count_nonzero(m, axis=1) == 1).all() and sorted(np.argmax(np.abs(m), axis=1)) == [0, 1, 2]
@@ -66,9 +80,7 @@ def colour_words(matrix, offset, curves, examples, where=""):
     src = np.argmax(np.abs(m), axis=1)
     curved = any(np.abs(curves[c] - np.arange(256)).max() > COLOUR_STEP for c in range(3) if rising[c])
     if one_each and np.allclose(np.abs(m.sum(axis=1)), 1) and not curved:
-        moved = [c for c in range(3) if src[c] != c]
-        how = "" if not moved else f" with its {names[moved[0]]} and {names[moved[1]]} exchanged" if len(moved) == 2 \
-            else " with its channels turned round: " + ", ".join(f"{names[src[c]]} shown as {names[c]}" for c in range(3))
+        how = f" with its {exchanged(src)}" if (src != np.arange(3)).any() else ""
         if (signs < 0).all():
             return f"every colour inverted{how}{shows}"
         if (signs > 0).all() and not np.any(offset):
@@ -90,7 +102,7 @@ def colour_words(matrix, offset, curves, examples, where=""):
         return f"every colour off the same way{shows}"
     # The channels the map moves, where it leaves the others as they are.
     moved = [c for c in range(3) if np.abs(shown[c][MID] - np.arange(256)[MID]).max() > MOVES]
-    only = "" if len(moved) == 3 else " in its " + " and ".join(names[c] for c in moved)
+    only = "" if len(moved) == 3 else " in its " + " and ".join(NAMES[c] for c in moved)
     return f"every colour {how}{only}{gamma_words(shown[moved]) if ends_kept else ''}{shows}"
 
 
@@ -128,8 +140,7 @@ def says(cause, angle=None):
         return placed(*v)
     if k == "resolution":
         f, how, w, h = v  # drawn at that size, or sampled from the window's: one picture shown
-        size = {2: "half", 3: "a third of", 4: "a quarter of"}.get(f, f"1/{f:g} of")
-        return (f"the picture shown at {size} the window's resolution ({w} x {h}), "
+        return (f"the picture shown at {fraction(f)} the window's resolution ({w} x {h}), "
                 + ("smoothed" if how == 1 else f"each pixel repeated {f:g} times across and up"))
     if k == "colours":
         return colour_words(*v)
@@ -167,9 +178,6 @@ def says(cause, angle=None):
     raise ValueError(f"no words for a cause of kind {k!r}")
 
 
-FRACTIONS = {2: "half", 3: "a third of", 4: "a quarter of"}
-
-
 def screen_says(cause):
     """The words of one part of what the screen does to the frames GL drew
     (a part of a cause of kind "screen", screen.py's)."""
@@ -191,7 +199,7 @@ def screen_says(cause):
         return "the picture reaches the screen " + ", ".join(placement(q, sx, sy, dx, dy) + ["smoothed"] * smooth)
     if k == "resampled":
         f, smooth = v
-        return (f"the picture reaches the screen at {FRACTIONS.get(f, f'1/{f:g} of')} its resolution, "
+        return (f"the picture reaches the screen at {fraction(f)} its resolution, "
                 + ("smoothed" if smooth else f"each pixel repeated {f:g} times across and up"))
     if k == "colours":
         return colour_words(*v, where=" on the screen")
@@ -225,18 +233,13 @@ def misread(kind, values):
         return "not centred: half a unit " + " and ".join(
             w for w, v in (("left" if dx < 0 else "right", dx), ("down" if dy < 0 else "up", dy)) if v)
     if kind == "photograph":
-        return "shows the photograph " + ORIENTATIONS[values[0]][1].replace("turned half a turn", "turned half a turn")
+        return "shows the photograph " + ORIENTATIONS[values[0]][1]
     if kind == "inverted":
         return "shows the photograph's colours inverted"
     if kind == "once":
         return "shown once"
     if kind == "channels":
-        names = ("red", "green", "blue")
-        order = values[0]
-        moved = [c for c in range(3) if order[c] != c]
-        how = f"{names[moved[0]]} and {names[moved[1]]} exchanged" if len(moved) == 2 else \
-            "channels turned round: " + ", ".join(f"{names[order[c]]} shown as {names[c]}" for c in range(3))
-        return f"its colours with their {how}"
+        return f"its colours with their {exchanged(values[0])}"
     if kind == "corners":
         order = values[0]
         names = ("red", "green", "blue", "yellow")

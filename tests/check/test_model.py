@@ -282,10 +282,22 @@ def test_every_object_in_the_colour_given_last(tint):
     assert own(found) == {WHOLE.id} and found[WHOLE].problem.cause == Cause("one colour", (255, 255, 255))
 
 
-@pytest.mark.parametrize("angle, off", [(30, -1), (30, -2), (150, -3), (250, 2), (60, 4), (120, -6), (200, 8)])
+@pytest.mark.parametrize("angle, off", [(30, -1), (30, -2), (150, -3), (250, 2), (60, 4), (120, -6), (200, 8),
+                                        (300, -12), (40, 16)])
 def test_drawn_at_another_angle(angle, off):
     found = judged(drawn(angle + off, 640, 480), angle)  # a degree moves an edge less than a pixel at half the size
     assert own(found) == {ANGLE.id} and found[ANGLE].problem.cause.values[0] == off
+
+
+@pytest.mark.parametrize("at, shown, keeps", [
+    ([0, 40, 42, 43, 43.5, 45, 90, 130], [21, 21, 21, 64, 42.5, 64, 106, 149], True),  # a run read across a step
+    ([0, 64, 128, 192, 255], [0, 136, 186, 224, 255], True),  # gamma 2.2
+    ([0, 64, 128, 192, 255], [255, 191, 128, 64, 0], True),  # inverted
+    ([0, 64, 128, 192, 255], [0, 128, 255, 128, 0], False),  # turns back
+    ([0, 64, 128, 192, 255], [0, 1, 1, 2, 2], False),  # squeezed: colours lost
+])
+def test_a_curve_that_can_be_undone(at, shown, keeps):
+    assert model.keeps_apart(np.array(at, float), np.array(shown, float)) == keeps
 
 
 def test_nothing_drawn_and_the_picture_shown_again():

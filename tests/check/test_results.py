@@ -11,6 +11,7 @@ from check import compare, export
 from check.capture import frame_list
 from check.checks import ANGLE, CLEAR_CHECK, GRADIENT_OUTLINE, Problem
 from check.frame import Result
+from check.model import Cause
 from check.results import Outcome, RunResult, Status, Tally, frames_words
 
 
@@ -24,10 +25,13 @@ def test_frames_as_ranges(numbers, words, listed):
 
 def results(kinds):
     """A check's Result at each frame, from letters: . passes, F fails, f
-    follows from the gradient quad's outline (blame says so), e cannot judge."""
+    follows from the gradient quad's outline (blame says so), e cannot judge,
+    N and U fail by a cause of the whole frame, one of each kind."""
     says = lambda n, k: "follows from the gradient quad's outline" if k == "f" else f"wrong at {n}"
-    return [Result(CLEAR_CHECK, Problem(says(n, k)) if k in "Ff" else None, "broke" if k == "e" else None,
-                   GRADIENT_OUTLINE if k == "f" else None, 0.5) for n, k in enumerate(kinds, 1)]
+    cause = {"N": Cause("nothing", (0, 0, 0)), "U": Cause("unexplained", ("background",))}
+    return [Result(CLEAR_CHECK, Problem(says(n, k), cause=cause.get(k)) if k in "FfNU" else None,
+                   "broke" if k == "e" else None, GRADIENT_OUTLINE if k == "f" else None, 0.5)
+            for n, k in enumerate(kinds, 1)]
 
 
 @pytest.mark.parametrize("kinds, status, words, failing, kept", [
@@ -36,6 +40,9 @@ def results(kinds):
     ("..ff.", Status.FOLLOWS, "frames 3-4: follows from the gradient quad's outline", (3, 4), ()),
     (".fF.", Status.FAIL, "frame 3: wrong at 3", (3,), (3,)),  # failing on its own, it is at fault
     (".Fe", Status.ERROR, "frame 3: broke", (3,), (2,)),
+    # Causes of other kinds at other frames are each said at their own frames.
+    ("NNFUUN", Status.FAIL, "frames 1-2, 6: wrong at 1; frame 3: wrong at 3; frames 4-5: wrong at 4",
+     (1, 2, 3, 4, 5, 6), (1,)),
 ])
 def test_a_checks_line_over_a_turn(kinds, status, words, failing, kept):
     tally = Tally()

@@ -134,6 +134,16 @@ def test_colours_inverted_exchanged_and_curved():
         "(128, 128, 128) as (186, 186, 186)" in says(v.cause)
 
 
+@pytest.mark.parametrize("levels", [4, 5, 6, 8])
+@pytest.mark.parametrize("middles", [False, True], ids=["floors", "middles"])
+def test_colours_in_steps_are_a_map_not_a_blend(levels, middles):
+    """Each channel shown in a few levels (its bins' floors or middles):
+    within a blend's reach of the frame, but a map that lies nearer."""
+    bins = np.floor(np.arange(256) * levels / 256)
+    steps = np.round((bins + 0.5) * 256 / levels if middles else bins * 255 / (levels - 1)).clip(0, 255).astype(np.uint8)
+    assert [c.kind for c in named(pair(steps[drawn(10)]), pair(steps[drawn(20)], n=20))] == ["colours"]
+
+
 def desktop():
     """What lies behind a window: bands of three colours."""
     ys, xs = np.mgrid[0:H, 0:W]
