@@ -398,11 +398,12 @@ SCALE_STEPS = (0.02, 0.005, 0.001)
 
 
 def snaps(s):
-    """The scales a picture is put at (NICE) and then those of two decimals
-    within SNAP_REACH of s, each the nearest first."""
-    near = {round(n, 4) for n in NICE + tuple(np.round(s, 2) + np.array([-0.01, 0, 0.01]))
+    """The scales a picture is put at (NICE), then those of one decimal,
+    then of two, within SNAP_REACH of s, each the nearest first."""
+    near = {round(n, 4) for n in NICE + tuple(np.round(s, 2) + np.array([-0.01, 0, 0.01])) + (round(s, 1),)
             if abs(np.log(s / n)) < SNAP_REACH}
-    return sorted(near, key=lambda n: (all(abs(n - m) > 1e-4 for m in NICE), abs(n - s)))
+    return sorted(near, key=lambda n: (all(abs(n - m) > 1e-4 for m in NICE), abs(n - round(n, 1)) > 1e-4,
+                                       abs(n - s)))
 
 
 # A refined scale is taken as one a picture is put at this near it, where

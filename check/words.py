@@ -205,8 +205,10 @@ def screen_says(cause):
         return colour_words(*v, where=" on the screen")
     if k == "opacity":
         alpha, behind = v
+        # Over one colour, the very pixels of every level squeezed alike towards it.
         return f"the window is shown {alpha * 100:.0f} % opaque over what lies behind it" + (
-            f", here {rgb(behind)}" if behind is not None else "")
+            f", here {rgb(behind)} (or every colour squeezed alike towards it: the same pixels)"
+            if behind is not None else "")
     if k == "unexplained":
         share, (x, y), drawn, shown = v
         return (f"the screen differs from what GL drew, and no one change of the picture explains it: "
