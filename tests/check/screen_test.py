@@ -41,6 +41,7 @@ from check.words import says
 # path may have, with its parameters.
 FAULTS = (
     ("late:1", "the screen shows each frame a frame late"),
+    ("late:4", "the screen shows each frame 4 frames late"),
     ("frozen:10", "the screen stopped changing: it shows one picture while GL draws each frame anew"),
     ("levels:0,0", "nothing reaches the screen: the window stays black while GL draws every frame"),
     ("flip", "the picture reaches the screen upside down"),
@@ -49,6 +50,7 @@ FAULTS = (
     ("scale:1.25,1.25,1", "the picture reaches the screen scaled by 1.25, smoothed"),
     ("channels:bgr", "every colour with its red and blue exchanged on the screen"),
     ("gamma:2.2", "as encoding with a gamma of 2.2 would on the screen"),
+    ("posterize:6", "every colour off the same way on the screen: (0, 0, 0) shows as (21, 21, 21)"),
     ("blend:0.7", "the window is shown 70 % opaque over what lies behind it"),
 )
 
