@@ -862,10 +862,12 @@ COLOURS = ("colours", "background", "one colour")
 # it shown, repeated.
 REPEATED_PIXELS, SMOOTHED, SAMPLED = 0, 1, 2
 # Resolutions a picture may be drawn at, as a share of the window's size (a
-# half to an eighth). A picture shown with each pixel repeated has all its
-# blocks of one colour (but for a rounding); one drawn at its size has steps
-# in more than a thousandth of them.
-FACTORS = tuple(range(2, 9))
+# half to a fifteenth, a picture of SMALLEST pixels each way at least: a
+# fifteenth of 640 x 480, a twelfth of 800 x 300). A picture shown with each
+# pixel repeated has all its blocks of one colour (but for a rounding); one
+# drawn at its size has steps in more than a thousandth of them.
+FACTORS = tuple(range(2, 16))
+SMALLEST = 24
 REPEATED = 0.999
 
 
@@ -879,7 +881,7 @@ def resolution(frame):
     found = None
     for f in sorted(FACTORS, reverse=True):  # a picture repeated 4 times is repeated twice too
         lw, lh = w // f, h // f
-        if lw < 32 or lh < 32:
+        if lw < SMALLEST or lh < SMALLEST:
             continue
         # Every eighth row of blocks, then every fourth of the others: a frame
         # of finer detail fails at the first.
@@ -938,7 +940,7 @@ def smoothed(frame):
     else:
         rows = frame.pixels[::8]
         steps = np.abs(np.diff(rows.astype(np.float32), axis=1)).mean()
-        off = {f: smoothing_off(rows, f) for f in FACTORS if w // f >= 32 and h // f >= 32}
+        off = {f: smoothing_off(rows, f) for f in FACTORS if w // f >= SMALLEST and h // f >= SMALLEST}
         # A picture smoothed from a small one is smooth at every finer
         # fraction too: the coarsest that scales up again to it, first.
         found = [Cause("resolution", (f, 1, w // f, h // f)) for f in sorted(off, reverse=True)

@@ -66,8 +66,10 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     frames = sorted(n for n in judged if not judged[n][0] and judged[n][1] and n <= turn)
     pictures = pictures or {}
     blank = lambda n: (cause(n, whole) or Cause("")).kind == "nothing"
+    # A picture drawn at a fraction of the resolution may show two angles alike.
     stopped = [n for n in frames if same_picture(pictures.get(n), pictures.get(n - 1))
-               and any(r.problem for r in out[n][1]) and not blank(n)]
+               and any(r.problem for r in out[n][1]) and not blank(n)
+               and (cause(n, whole) or Cause("")).kind != "resolution"]
     for n in stopped:  # the run of frames showing one picture: its first and last
         first, last = n - 1, n
         while first - 1 in pictures and same_picture(pictures[first], pictures[first - 1]):

@@ -50,7 +50,7 @@ FAULTS = (
     ("scale:1.25,1.25,1", "the picture reaches the screen scaled by 1.25, smoothed"),
     ("channels:bgr", "every colour with its red and blue exchanged on the screen"),
     ("gamma:2.2", "as encoding with a gamma of 2.2 would on the screen"),
-    ("posterize:6", "every colour off the same way on the screen: (0, 0, 0) shows as (21, 21, 21)"),
+    ("posterize:6", "every colour shown in 6 levels a channel, posterised on the screen: (0, 0, 0) shows as (21, 21, 21)"),
     ("blend:0.7", "the window is shown 70 % opaque over what lies behind it"),
 )
 

@@ -172,7 +172,8 @@ def smooth(pixels, f):
 
 
 @pytest.mark.parametrize("angle", [30, 200])
-@pytest.mark.parametrize("f, smoothed", [(2, 0), (3, 0), (4, 0), (5, 0), (2, 1), (3, 1), (4, 1), (6, 1)])
+@pytest.mark.parametrize("f, smoothed", [(2, 0), (3, 0), (4, 0), (5, 0), (10, 0), (2, 1), (3, 1), (4, 1), (6, 1),
+                                        (12, 1)])
 def test_drawn_at_another_resolution(f, smoothed, angle):
     low = drawn(angle, 640 // f, 480 // f)
     pixels = smooth(low, f) if smoothed else np.repeat(np.repeat(low, f, 0), f, 1)
@@ -209,7 +210,7 @@ COLOURED = [
     ("blue's own gamma", lambda p: curved(p, lambda v: v, lambda v: v, GAMMA(2.2)),
      "brighter in its blue, as encoding with a gamma of 2.2"),
     ("8 levels a channel", lambda p: p // 32 * 32 + 16, "(0, 0, 0) shows as (16, 16, 16)"),
-    ("4 levels a channel", lambda p: p // 64 * 85, "every colour off the same way"),
+    ("4 levels a channel", lambda p: p // 64 * 85, "levels a channel, posterised"),
 ]
 
 
@@ -444,6 +445,12 @@ def test_a_cause_of_the_colours_between_two_frames_that_show_it(kind, values):
     out = across_frames(judged_, WHOLE, ANGLE, 360, {TILED_COLOURS})
     assert set(failing(out, WHOLE)) == set(range(1, 41)) - {25}
     assert {n: f for n, (_, f) in failing(out, TILED_COLOURS).items()} == {**{n: WHOLE for n in range(15, 20)}, 25: None}
+
+
+def test_a_picture_of_a_few_pixels_alike_at_two_angles_has_not_stopped():
+    judged_ = {n: (None, results(whole=Cause("resolution", (15, 0, 42, 32)))) for n in range(1, 41)}
+    pictures = {n: bytes([19 if 20 <= n <= 22 else n]) for n in range(1, 41)}
+    assert failing(across_frames(judged_, WHOLE, ANGLE, 360, (), pictures), ANGLE) == {}
 
 
 def test_the_picture_that_stopped_changing():
