@@ -18,7 +18,7 @@ from .picture import BACKGROUND, BOX, Reference, reference_at
 from .scene import PLAIN_TINT, viewport
 from .tolerances import (BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MEAN_OFF, MIN_POINTS, MISSES, MOVES,
                          ROUND)
-from .words import ORIENTATIONS
+from .words import ORIENTATIONS, runs
 
 
 class Cause(NamedTuple):
@@ -995,9 +995,7 @@ def loses(cause):
 def flat_run(curve):
     """The most levels in a row that a curve (256) shows as one: undone,
     a run of them is taken as its middle."""
-    v = np.round(np.asarray(curve, float))
-    breaks = np.flatnonzero(np.diff(v)) + 1
-    return int(np.diff(np.concatenate([[0], breaks, [len(v)]])).max())
+    return int(runs(curve)[1].max())
 
 
 def flat_colour(pixels, judged=None, misses=FEW):

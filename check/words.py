@@ -37,15 +37,15 @@ def fraction(f):
     return {2: "half", 3: "a third of", 4: "a quarter of"}.get(f, f"1/{f:g} of")
 
 
+NAMES = ("red", "green", "blue")
+
+
 def exchanged(src):
     """Channels each showing channel src[c]: their words."""
     moved = [c for c in range(3) if src[c] != c]
     if len(moved) == 2:
         return f"{NAMES[moved[0]]} and {NAMES[moved[1]]} exchanged"
     return "channels turned round: " + ", ".join(f"{NAMES[src[c]]} shown as {NAMES[c]}" for c in range(3))
-
-
-NAMES = ("red", "green", "blue")
 
 
 def placed(q, sx, sy, dx, dy):
@@ -119,14 +119,20 @@ PLATEAU = 8
 POSTERISED = 16
 
 
+def runs(curve):
+    """The runs of levels a curve (256) shows as one, rounded: the level
+    each shows and its length, two arrays."""
+    v = np.round(np.asarray(curve, float))
+    starts = np.concatenate([[0], np.flatnonzero(np.diff(v)) + 1])
+    return v[starts], np.diff(np.concatenate([starts, [len(v)]]))
+
+
 def plateaus(curve):
     """The levels a curve (256) shows over runs of PLATEAU levels or more,
     and the share of its levels those runs cover."""
-    v = np.round(np.asarray(curve, float))
-    breaks = np.flatnonzero(np.diff(v)) + 1
-    starts, ends = np.concatenate([[0], breaks]), np.concatenate([breaks, [len(v)]])
-    long = ends - starts >= PLATEAU
-    return sorted(set(v[starts[long]])), float((ends - starts)[long].sum() / len(v))
+    shown, lengths = runs(curve)
+    long = lengths >= PLATEAU
+    return sorted(set(shown[long])), float(lengths[long].sum() / len(curve))
 
 
 def gamma_words(curves):
