@@ -12,8 +12,10 @@ same frame drawn wrong the ways a machine draws a whole frame wrong, a kind
 of each family of the checker's model, made from the captured ones: black
 (nothing drawn), the frame before in its place (a degree late), gamma-
 encoded (2.2), mirrored, moved, red and blue exchanged, half the resolution
-(each pixel repeated), four levels a channel, every level by 1.5 clipped
-at white, and one no change of the model explains (70 %
+(each pixel repeated), four and two levels a channel, every level by 1.5
+clipped at white, mirrored with red and blue exchanged, twice the pixels
+from a corner, its middle twice the size and gamma-encoded, and one no
+change of the model explains (70 %
 opaque over bands of three colours); each kind over the whole turn, in turn, as a
 machine that draws every frame wrong the same way. Prints the milliseconds a
 frame (medians) and the figure lines: the median of the per-pair ratios,
@@ -64,6 +66,9 @@ def drawn_wrong(frames, i):
                          ("mirrored, red and blue exchanged", p[:, ::-1, ::-1]),
                          ("twice the pixels from the corner",
                           np.repeat(np.repeat(p[f.h // 2:, :f.w // 2], 2, 0), 2, 1)),
+                         ("its middle twice the size, gamma-encoded",
+                          GAMMA[np.repeat(np.repeat(p[f.h // 4:3 * f.h // 4, f.w // 4:3 * f.w // 4], 2, 0), 2, 1)]),
+                         ("two levels a channel", p // 128 * 128 + 64),
                          ("see-through", (0.7 * p + 0.3 * bands + 0.5).astype(np.uint8))):
         out[kind] = copy.copy(f)
         out[kind].pixels = np.ascontiguousarray(pixels)

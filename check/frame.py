@@ -244,13 +244,22 @@ def best_first(frame, scene, points, ident, base, shown, latest, search):
     fitted = [(c, model.fits_under(c, scene, *few)) for c in model.candidates(scene, points, ident, shown)
               if c not in latest]
     # Those that may fit as a correct frame fits (fits_better's first look),
-    # or, placed a pixel or two off, fit twice as well as the scene already.
+    # or, placed a pixel or two off, fit twice as well as the scene already;
+    # then the placement that fits best, where it fits a third better (a
+    # picture cut short by the frame, placed by its spread, lies further off).
     scene_fit = model.fit(few[1], few[0].got).total
     fitted.sort(key=lambda cf: cf[1].total)
-    yield from (c for c, f in fitted if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW)
+    near = [c for c, f in fitted if f.explains(2 * MISSES) or f.total * 2 <= scene_fit + FEW]
+    yield from near
+    yield from [c for c, f in fitted if c.kind == "placed" and f.total <= CLOSER * scene_fit and c not in near][:1]
     if shown == "picture":  # where no one change fits: a placement and a map of the colours at once
         placements = [c for c, _ in fitted if c.kind == "placed"]
         yield from (c for c in model.both(scene, points, ident, placements, frame.pixels) if c not in latest)
+
+
+# The placement that fits best is moved to where the outlines put it where
+# it fits the reduced copy this much closer than the scene does at least.
+CLOSER = 2 / 3
 
 
 # A cause that only the whole frame shows is looked for where one of the

@@ -18,7 +18,7 @@ from .picture import BACKGROUND, BOX, Reference, reference_at
 from .scene import PLAIN_TINT, viewport
 from .tolerances import (BLACK, CURVE_APART, CURVE_SQUEEZE, FEW, LEVELS_OFF, MEAN_OFF, MIN_POINTS, MISSES, MOVES,
                          ROUND)
-from .words import ORIENTATIONS, runs
+from .words import ORIENTATIONS, POSTERISED, runs
 
 
 class Cause(NamedTuple):
@@ -131,13 +131,16 @@ def lit_at(colours, background=(0, 0, 0)):
 
 def moved(points, lit, shown):
     """The move (right, down) carrying the points the scene lights onto
-    those the frame does, to a point of the reduced copy: their
-    cross-correlation's peak (unmoved by what leaves the frame)."""
+    those the frame does, to a point of the reduced copy: where their
+    cross-correlation is the largest share of the more of the frame's lit
+    points and the scene's that the move keeps in the frame (a picture
+    moved far shows a part of itself alone)."""
     step = points.cols[1] - points.cols[0]
     frame, scene = cells(points, lit.astype(float)), cells(points, shown.astype(float))
     size = (2 * frame.shape[0], 2 * frame.shape[1])  # room for every move
-    corr = np.fft.irfft2(np.fft.rfft2(frame, size) * np.conj(np.fft.rfft2(scene, size)), size)
-    i, j = np.unravel_index(np.argmax(corr), size)
+    correlate = lambda a: np.fft.irfft2(np.fft.rfft2(a, size) * np.conj(np.fft.rfft2(scene, size)), size)
+    kept = np.maximum(correlate(np.ones_like(frame)), frame.sum())
+    i, j = np.unravel_index(np.argmax(np.round(correlate(frame), 6) / kept), size)
     return int((j if j < size[1] // 2 else j - size[1]) * step), int((i if i < size[0] // 2 else i - size[0]) * step)
 
 
@@ -165,6 +168,7 @@ def placements(scene, points, ident):
     centre = np.array([scene.w / 2, scene.h / 2])
     mf, cf = moments(points.x[lit] - centre[0], points.y[lit] - centre[1])
     mr, cr = moments(points.x[shown] - centre[0], points.y[shown] - centre[1])
+    cut = cut_short(lit, points)
     for q in range(len(ORIENTATIONS)):
         o = orientation(q)
         turned = o @ cr @ o.T
@@ -175,6 +179,10 @@ def placements(scene, points, ident):
         # A smoothed picture's spread is wider than its scale: the scales a
         # picture is put at on either side of the one its spread gives too.
         scales = [(a, b) for a in nearest_nice(sx) for b in nearest_nice(sy)]
+        # A picture cut short along the frame's sides spreads less that way
+        # than its scale: the scales a picture is put at above it, too.
+        xs, ys = (above(sx) if cut[0] else []) + nearest_nice(sx), (above(sy) if cut[1] else []) + nearest_nice(sy)
+        scales += [(a, b) for a in xs for b in ys if (a, b) not in scales]
         d1 = mf - o @ mr  # unscaled
         for sx, sy in scales:
             d = mf - np.diag([sx, sy]) @ o @ mr
@@ -183,7 +191,7 @@ def placements(scene, points, ident):
                           Cause("placed", (q, 1, 1, int(round(d1[0])), int(round(-d1[1]))))):
                 if cause.values != (0, 1, 1, 0, 0) and cause not in out:
                     out.append(cause)
-    if cut_short(lit, points):
+    if any(cut):
         mid = (ident.lo + ident.hi) / 2  # the scene's points lit alike
         alike = shown & lit_at(mid) & ~line_coloured(mid, scene.box_colour)
         out[1:1] = [c for c in searched_placements(scene, points, lit, alike) if c not in out]
@@ -206,10 +214,12 @@ def cells(points, values):
 
 
 def cut_short(lit, points):
-    """Whether the frame's lit points run along more than CUT of its
-    border: a picture larger than the frame, its spread cut short."""
+    """Whether the frame's lit points run along more than CUT of its left
+    and right sides, and of its top and bottom: a picture larger than the
+    frame that way, its spread cut short."""
     g = cells(points, lit)
-    return np.concatenate([g[0], g[-1], g[:, 0], g[:, -1]]).mean() > CUT
+    return (bool(np.concatenate([g[:, 0], g[:, -1]]).mean() > CUT),
+            bool(np.concatenate([g[0], g[-1]]).mean() > CUT))
 
 
 # A frame whose border is lit at more than this share shows a picture cut
@@ -228,7 +238,7 @@ def searched_placements(scene, points, lit, shown):
     step = points.cols[1] - points.cols[0]
     n, m = frame.shape
     centre = np.array([scene.w / 2, scene.h / 2])
-    found = []
+    found, spectra = [], {}
     for q in range(len(ORIENTATIONS)):
         a, b, c, d = ORIENTATIONS[q][0]
         o = np.array([[a, b], [c, d]], float)  # on (x right, y down)
@@ -246,7 +256,9 @@ def searched_placements(scene, points, lit, shown):
             canvas = -np.ones(size[0] * size[1])
             canvas[inside] = scene_g[i[inside], j[inside]] * 2.0 - 1
             canvas = canvas.reshape(size)
-            corr = np.fft.irfft2(np.conj(np.fft.rfft2(frame, size)) * np.fft.rfft2(canvas), size)
+            if tuple(size) not in spectra:  # the frame's, once for each canvas size
+                spectra[tuple(size)] = np.conj(np.fft.rfft2(frame, size))
+            corr = np.fft.irfft2(spectra[tuple(size)] * np.fft.rfft2(canvas), size)
             valid = corr[:size[0] - n + 1, :size[1] - m + 1]
             k = np.unravel_index(np.argmax(valid), valid.shape)
             # Frame cell (r, c) shows canvas cell (r + k0, c + k1): the move
@@ -279,6 +291,16 @@ def nearest_nice(s):
     return [first] + [n for n in sides if n != first]
 
 
+def above(s):
+    """The scales a picture is put at (NICE) above s, up to ABOVE times it."""
+    return [round(n, 4) for n in NICE if s * np.exp(NICE_REACH) < n <= ABOVE * s]
+
+
+# A picture cut short by the frame spreads that way as one this much
+# smaller may (a picture stretched 1.5 up spreads as 1.25 at some angles).
+ABOVE = 1.25
+
+
 def nice(s):
     best = min(NICE, key=lambda n: abs(np.log(s / n)))
     return round(best, 4) if abs(np.log(s / best)) < NICE_REACH else round(s, 3)
@@ -290,14 +312,16 @@ REACH = 4
 FAR = 16
 
 
-def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
+def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0), mapped=False):
     """A placement moved, and a scaled one scaled, to where the frame's lit
     pixels along the quads' outlines fit it best (the reduced copy cannot
     tell a pixel): a pattern search of the move in steps of `reach`, half
     that, one, no further than FAR; then of the scales in SCALE_STEPS with
     the move, each scale then taken as the nearest one a picture is put at
     (snaps) where a pixel cannot tell them apart. Lit: off `background`,
-    the colour black shows as."""
+    the colour black shows as. A picture that covers the frame is placed by
+    its colours: where they are `mapped` by a map not yet known, it is left
+    as it is."""
     q, sx, sy, dx, dy = cause.values
     h, w = pixels.shape[:2]
 
@@ -342,6 +366,8 @@ def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
     # A picture placed to cover the frame has no outline against the
     # background: the colours along its outlines tell.
     covered = (reference_at(scene.changed(view=view(at)), x, y, colours=None).objects == BACKGROUND).sum() <= FEW
+    if covered and mapped:
+        return cause
     at, least = search(at, wrong(at), [(reach, 0), (reach // 2, 0), (1, 0)])
     for _ in range(3 * ((sx, sy) != (1, 1))):  # the outlines looked at again where the scales took them
         start, scaling = at, True
@@ -361,9 +387,15 @@ def refined(scene, cause, pixels, reach=REACH, background=(0, 0, 0)):
         fits = wrong(at)
         at = next((t for t in (at[:k] + (n,) + at[k + 1:] for n in snaps(at[k]))
                    if abs(t[k] - at[k]) * (w, h)[k - 2] / 2 < 1 or as_well(t, fits)), at)
+    if at[2:] != (sx, sy):  # the move sought again at the scales taken, from afar: a pixel's step may not tell
+        x, y, got = around(at)
+        lit = lit_at(got, background)
+        fits = wrong(at)
+        moved, least = search(at, fits, [(reach, 0), (reach // 2, 0), (1, 0)])
+        at = moved if least + FEW < fits else at
     for k in (0, 1) if (sx, sy) != (1, 1) else ():  # and a pixel's move of a resampled picture, where as well
-        t = at[:k] + (0,) + at[k + 1:]
-        if abs(at[k]) == 1 and as_well(t, wrong(at)):
+        t = at[:k] + (-(dx, dy)[k],) + at[k + 1:]  # unmoved that way
+        if abs(round(moves(at)[k])) == 1 and as_well(t, wrong(at)):
             at = t
     return Cause("placed", (q, round(at[2], 4), round(at[3], 4), *(int(round(m)) for m in moves(at))))
 
@@ -464,7 +496,7 @@ def colour_map(want, got, objects):
         best = None
         for j in range(3):  # a curve of one channel
             at, shown = read_curve(want[:, j], got[:, c])
-            if len(at) < 2 or not keeps_apart(at, shown):
+            if len(at) < 2 or not (keeps_apart(at, shown) or staircase(at, shown)):
                 continue
             curve = np.interp(LEVELS, at, shown)
             # A point's colour is known within CERTAIN levels: a steep curve
@@ -490,6 +522,10 @@ def colour_map(want, got, objects):
     # Whole levels: a fit's 0.998 is the 1 a program gave.
     matrix = np.where(np.abs(matrix - np.round(matrix)) < 0.02, np.round(matrix), matrix)
     offset = np.where(np.abs(offset - np.round(offset / 255) * 255) < ROUND, np.round(offset / 255) * 255, offset)
+    # A map that shows every colour as one shows nothing of the picture (the
+    # scene's colours where they fell, a picture moved off them).
+    if np.ptp(mapped(np.eye(4, 3) * 255, matrix, offset, curves), axis=0).max() <= LEVELS_OFF:
+        return None
     return matrix, offset, curves
 
 
@@ -584,6 +620,28 @@ def keeps_apart(at, shown):
     return bool(not far.any() or (gap >= CURVE_SQUEEZE).all() or (gap <= -CURVE_SQUEEZE).all())
 
 
+def staircase(at, shown):
+    """Whether a curve read at levels `at` is a few steps one way, each
+    shown at levels a run of STAIR or more wide, and the next a step of
+    more than LEVELS_OFF on: every colour posterised into from 2 to POSTERISED
+    levels a channel, the levels of a step lost alike wherever they lie (a
+    single object's colours lost squeeze that object's levels alone, which
+    no curve of every object's holds)."""
+    cut = np.flatnonzero(np.abs(np.diff(shown)) > LEVELS_OFF) + 1
+    steps = list(zip(np.split(at, cut), np.split(shown, cut)))
+    rises = np.sign(np.diff([np.median(s) for _, s in steps]))
+    wide = [np.ptp(a) >= STAIR and np.ptp(s) <= LEVELS_OFF for a, s in steps]
+    # A lone reading between two steps, or at black or white (an end step
+    # the scene shows at one level).
+    between = all(w or len(a) == 1 and (0 < k < len(steps) - 1 or a[0] in (0, 255))
+                  for k, (w, (a, _)) in enumerate(zip(wide, steps)))
+    return bool(2 <= sum(wide) <= POSTERISED and (rises == rises[0]).all() and between)
+
+
+# A step of a posterised curve is read over levels this far apart at least.
+STAIR = 16
+
+
 # Objects (the background counts) that a map of every colour must be seen on.
 MAP_OBJECTS = 3
 
@@ -622,7 +680,8 @@ def map_examples(moved, found):
     """Two colours a map moves, for its words: greys where it moves them
     further than a point may lie off and shows them as read, not as its
     curve runs between the levels read (a level CERTAIN either side shows
-    within LEVELS_OFF); else those it moves most."""
+    within LEVELS_OFF); else those it moves most, of those it shows as
+    read where there are any."""
     levels = [v for v in EXAMPLE_GREYS if np.ptp(mapped([(v + d,) * 3 for d in (-CERTAIN, 0, CERTAIN)], *found),
                                                   axis=0).max() <= LEVELS_OFF]
     greys = np.array([(v,) * 3 for v in levels[:2]], float)
@@ -630,6 +689,8 @@ def map_examples(moved, found):
             np.allclose(found[0], np.diag(np.diag(found[0]))):
         return tuple(map(tuple, greys.astype(int)))
     colours = np.unique(np.clip(np.round(moved), 0, 255).astype(int), axis=0)
+    steady = np.ptp([mapped(colours + d, *found) for d in (-CERTAIN, 0, CERTAIN)], axis=0).max(axis=1) <= LEVELS_OFF
+    colours = colours[steady] if steady.any() else colours  # not at a step the curve runs between its readings
     shifts = np.abs(mapped(colours, *found) - colours).max(axis=1)
     return tuple(map(tuple, colours[np.argsort(-shifts, kind="stable")[:2]]))
 
@@ -824,9 +885,11 @@ def both(scene, points, ident, placements, pixels):
     """A placement and a map of every colour at once: for the COMPOUNDED
     placements whose objects best fall on the frame's lit points (lit: off
     the colour the frame shows most, its background, whatever a map makes
-    of black), each moved to where the frame's outlines put it (refined),
-    the map the frame's colours show under it; the placement moved again
-    on the frame with the map undone, where it can be. Causes of kind
+    of black), and the first of `placements` (the best fitted: a picture
+    that covers the frame has no background to light it by): the map the
+    frame's colours show under each, where it lies or else moved to where
+    the frame's outlines put it (refined); the placement moved again on the
+    frame with the map undone, where it can be. Causes of kind
     "both", (the placement, the map), that fit the reduced copy as a
     correct frame fits."""
     from .look import line_coloured
@@ -836,12 +899,24 @@ def both(scene, points, ident, placements, pixels):
     refs = {p: reference_at(under(p, scene), points.x, points.y, colours=None) for p in placements}
     shown = lambda ref: (ref.objects != BACKGROUND) & (ref.objects != BOX)
     ranked = sorted(placements, key=lambda p: int((shown(refs[p]) != lit)[~refs[p].edge].sum()))
+    def maps(p):
+        """The maps the frame's colours show under p, each with the frame
+        it undoes (None where it cannot be undone)."""
+        found = colour_causes(under(p, scene), reference_at(under(p, scene), points.x, points.y), points)
+        return [(c, unmap(pixels, *c.values[:3]) if c.kind == "colours" else None) for c in found]
     out = []
-    for p in ranked[:COMPOUNDED]:
-        p = refined(scene, p, pixels, background=background)
-        for c in colour_causes(under(p, scene), reference_at(under(p, scene), points.x, points.y), points):
-            undone = unmap(pixels, *c.values[:3]) if c.kind == "colours" else None
-            cause = Cause("both", (p if undone is None else refined(scene, p, undone), c))
+    for p in dict.fromkeys(ranked[:COMPOUNDED] + placements[:1]):
+        # Where it lies already, a map shows and undone places it; else it is
+        # moved to where the frame's outlines put it, the map unknown.
+        found = maps(p)
+        if all(undone is None for _, undone in found) and lies_on(refs[p], points.got, background):
+            p = refined(scene, p, pixels, background=background, mapped=True)
+            found = maps(p)
+        for c, undone in found:
+            q = p if undone is None else refined(scene, p, undone)
+            if q != p:  # the map read again where the picture lies
+                c = next((m for m, _ in maps(q) if m.kind == c.kind), c)
+            cause = Cause("both", (q, c))
             if fits_under(cause, scene, points, ident).explains(2 * MISSES):
                 out.append(cause)
     return out
@@ -849,6 +924,14 @@ def both(scene, points, ident, placements, pixels):
 
 # A placement and a map at once are looked for under so many placements.
 COMPOUNDED = 2
+
+
+def lies_on(ref, got, background):
+    """Whether most of the points where a placement puts the background show
+    one colour, `background`: a placement that lies on the frame's, not on
+    what lies behind a see-through window, or nowhere."""
+    on = (ref.objects == BACKGROUND) & ~ref.edge
+    return bool(on.sum() >= MIN_POINTS and (np.abs(got[on] - background).max(axis=1) <= LEVELS_OFF).mean() > 0.5)
 
 
 # The kinds of cause that change colours only.

@@ -18,8 +18,8 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .model import (NICE, SCALE_STEPS, Cause, along, climb, colour_map, flat_colour, map_examples, mapped, nice, snaps,
-                    stepped)
+from .model import (NICE, SCALE_STEPS, Cause, along, climb, colour_map, flat_colour, map_examples, mapped,
+                    nice, snaps, stepped)
 from .tolerances import FEW, LEVELS_OFF, MIN_POINTS, ROUND
 from .words import ORIENTATIONS
 
@@ -355,6 +355,10 @@ def placements(drawn, shown, judged, step=2):
     if (sa > 0).all():  # unturned, alike both ways, about the spreads' scale (edges cut short spread less)
         g = float(np.sqrt(np.prod(sb / sa)))
         tried += [(0, round(v, 3), round(v, 3)) for v in g * 2 ** SPREAD_OCTAVES if 0.2 < v < 5]
+        # Larger than the window one way alone: above its spread that way.
+        raw = sb / sa
+        tried += [(0, *(round(v * 2 ** k, 3) if i == j else nice(v) for j, v in enumerate(raw)))
+                  for i in (0, 1) for k in SPREAD_OCTAVES if k > 0 and raw[i] * 2 ** k < 5]
     out = []
     for q, sx, sy in dict.fromkeys(tried):
         placed, valid = warp_edges(a, q, sx, sy, 0, 0)
@@ -461,10 +465,7 @@ def colours(placed, shown, mask, exact=False):
     want = placed[rows, cols].astype(float)
     if len(rows) < MIN_POINTS:
         return None, want
-    found = colour_map(want, shown[rows, cols].astype(float), regions(h, w)[rows, cols])
-    if found is not None and 255 * np.abs(np.asarray(found[0], float)).max() <= ROUND:
-        return None, want  # every colour shown as one: no map of the colours, nothing of the frame shown
-    return found, want
+    return colour_map(want, shown[rows, cols].astype(float), regions(h, w)[rows, cols]), want
 
 
 def colour_part(found, want):
@@ -801,7 +802,8 @@ def verdict(pairs):
     frames = tuple(p.frame for p in pairs)
     if not failing:
         return Verdict(frames)
-    kinds = [found[p.frame].parts for p in failing]
+    # Frames no change explains are one kind, whatever each shows.
+    kinds = [tuple(c.kind if c.kind == "unexplained" else c for c in found[p.frame].parts) for p in failing]
     named = max(kinds, key=lambda k: (kinds.count(k), -kinds.index(k)))
-    at = [p for p in failing if found[p.frame].parts == named]
-    return Verdict(frames, Cause("screen", named), tuple(p.frame for p in at), at[0])
+    at = [p for p, k in zip(failing, kinds) if k == named]
+    return Verdict(frames, Cause("screen", found[at[0].frame].parts), tuple(p.frame for p in at), at[0])

@@ -89,11 +89,14 @@ def colour_words(matrix, offset, curves, examples, where=""):
         return f"every colour shown in grey, as its brightness{shows}"
     if not one_each:
         return f"every colour mixed from the channels{shows}"
+    # Channels exchanged and a curve: both said.
+    every = "every colour" if (src == np.arange(3)).all() else \
+        f"every colour with its {exchanged(src)}, and every colour"
     steps = [plateaus(curves[c]) for c in range(3)]
-    if all(3 <= len(p) <= POSTERISED and share >= 0.3 for p, share in steps):
+    if all(3 <= len(p) <= POSTERISED and share >= 0.3 or len(p) == 2 and share >= 0.9 for p, share in steps):
         # How many, where the runs cover every level but the steps between.
         n = len(steps[0][0]) if len({len(p) for p, _ in steps}) == 1 and min(s for _, s in steps) >= 0.9 else 0
-        return f"every colour shown in {n or 'a few'} levels a channel, posterised{shows}"
+        return f"{every} shown in {n or 'a few'} levels a channel, posterised{shows}"
     levels = np.arange(256)
     shown = np.array([curves[c][np.clip(np.round(levels * m[c].sum() + offset[c]), 0, 255).astype(int)]
                       for c in range(3)])  # what each grey level shows
@@ -104,17 +107,18 @@ def colour_words(matrix, offset, curves, examples, where=""):
     elif (change < MEAN_OFF).all() and change.min() < -MOVES:
         how = "but black and white darker" if ends_kept else "darker"
     else:
-        return f"every colour off the same way{shows}"
+        return f"{every} off the same way{shows}"
     # The channels the map moves, where it leaves the others as they are.
     moved = [c for c in range(3) if np.abs(shown[c][MID] - np.arange(256)[MID]).max() > MOVES]
     only = "" if len(moved) == 3 else " in its " + " and ".join(NAMES[c] for c in moved)
-    return f"every colour {how}{only}{gamma_words(shown[moved]) if ends_kept else ''}{shows}"
+    return f"{every} {how}{only}{gamma_words(shown[moved]) if ends_kept else ''}{shows}"
 
 
 # A curve shows a few levels (posterised) where it shows from 3 to
 # POSTERISED levels each over a run of PLATEAU levels or more, the runs
 # covering a third of its levels at least (a gamma's curve is nowhere flat so
-# long; a clip flattens its ends alone: two runs).
+# long; a clip flattens its ends alone: two runs), or two runs covering all
+# but the step between them.
 PLATEAU = 8
 POSTERISED = 16
 

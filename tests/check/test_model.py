@@ -133,7 +133,8 @@ PLACED = [
     ("a quarter turn", lambda p, a: turned(p, 1), (4, 1, 1, 0, 0)),
     ("a quarter turn back", lambda p, a: turned(p, 3), (5, 1, 1, 0, 0)),
 ] + [(f"moved {dx}, {dy}", lambda p, a, dx=dx, dy=dy: moved(p, dx, dy), (0, 1, 1, dx, dy))
-     for dx, dy in ((9, -6), (-25, 14), (2, 0), (0, -3), (-40, -30), (1, 0), (0, -1), (-1, 1))] + [
+     # The last far: a part of it alone in the frame.
+     for dx, dy in ((9, -6), (-25, 14), (2, 0), (0, -3), (-40, -30), (1, 0), (0, -1), (-1, 1), (-60, 100))] + [
     (f"scaled {s}", lambda p, a, s=s: render(model.under(Cause("placed", (0, s, s, 0, 0)), scene(a))),
      (0, s, s, 0, 0)) for s in (0.5, 0.8, 1.25, 2)] + [
     # Blocks of one colour, as a picture of another resolution shows.
@@ -157,9 +158,9 @@ def test_where_the_pixels_went(name, change, values, angle):
 # Scales no program need choose, each pixel the nearest's, in a window of
 # the demo's size (a pixel tells a hundredth of a scale there), at one
 # angle each; larger than the frame, cut short, whose outlines the colours
-# alone may tell.
+# alone may tell; larger one way alone, its spread cut short that way.
 @pytest.mark.parametrize("sx, sy, angle", [(0.7, 0.7, 30), (0.62, 0.81, 150), (1.3, 1.3, 250), (0.45, 1, 30),
-                                           (1.6, 1.6, 150), (2.5, 2.5, 30)])
+                                           (1.6, 1.6, 150), (2.5, 2.5, 30), (1, 1.5, 1), (1, 1.5, 150), (1.5, 1, 30)])
 def test_a_scale_found_to_a_pixel(sx, sy, angle):
     found = judged(resized(drawn(angle, 640, 480), sx, sy), angle)
     assert own(found) == {WHOLE.id}, {c.id: r.problem and r.problem.says for c, r in found.items()}
@@ -199,7 +200,10 @@ COLOURED = [
     ("gamma 1.4", lambda p: colours(p, np.eye(3), curve=GAMMA(1.4)), "encoding with a gamma of 1.4"),
     ("gamma 0.7", lambda p: colours(p, np.eye(3), curve=GAMMA(0.7)), "but black and white darker"),
     ("levels 40-200", lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
-    ("darker and red and green exchanged", lambda p: colours(p, EXCHANGE((1, 0, 2)) * 0.6), "every colour"),
+    ("darker and red and green exchanged", lambda p: colours(p, EXCHANGE((1, 0, 2)) * 0.6),
+     "red and green exchanged, and every colour darker"),
+    ("red and blue exchanged, gamma 2.2", lambda p: colours(p, EXCHANGE((2, 1, 0)), curve=GAMMA(2.2)),
+     "red and blue exchanged, and every colour but black and white brighter, as encoding with a gamma of 2.2"),
     # Past white shown as white: a mix, a curve that clips.
     ("sepia", lambda p: colours(p, [[0.393, 0.769, 0.189], [0.349, 0.686, 0.168], [0.272, 0.534, 0.131]]),
      "mixed from the channels"),
@@ -211,6 +215,10 @@ COLOURED = [
      "brighter in its blue, as encoding with a gamma of 2.2"),
     ("8 levels a channel", lambda p: p // 32 * 32 + 16, "(0, 0, 0) shows as (16, 16, 16)"),
     ("4 levels a channel", lambda p: p // 64 * 85, "levels a channel, posterised"),
+    # Fewer levels than a curve keeps apart: each step's levels lost alike.
+    ("3 levels a channel", lambda p: ((p.astype(int) * 3 // 256 + 0.5) * 256 / 3).astype(np.uint8),
+     "levels a channel, posterised"),
+    ("2 levels a channel", lambda p: p // 128 * 128 + 64, "2 levels a channel, posterised"),
 ]
 
 

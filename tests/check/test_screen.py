@@ -99,8 +99,10 @@ def test_only_a_multisampled_frame_may_show_another_resolve():
     # edges between the pixels sampled.
     (placed(10, 0, 0.4, 0.4, 0, 0), ("placed", (0, 0.4, 0.4, 0, 0, False))),
     (placed(10, 0, 0.3, 0.3, 0, 0), ("placed", (0, 0.3, 0.3, 0, 0, False))),
+    # Larger than the window one way alone: its edges cut short that way.
+    (placed(10, 0, 1.2, 1, 0, 0), ("placed", (0, 1.2, 1, 0, 0, False))),
 ], ids=["moved", "upside down", "mirrored", "half a turn", "half the size", "scaled smoothed", "half resolution",
-        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15", "0.57 x 0.86", "0.4", "0.3"])
+        "a pixel right", "a pixel up", "0.7", "0.6 x 0.85", "1.15", "0.57 x 0.86", "0.4", "0.3", "1.2 x 1"])
 def test_where_the_pixels_go(shown, part):
     assert named(pair(shown)) == (Cause(*part),)
 
@@ -134,7 +136,7 @@ def test_colours_inverted_exchanged_and_curved():
         "(128, 128, 128) as (186, 186, 186)" in says(v.cause)
 
 
-@pytest.mark.parametrize("levels", [4, 5, 6, 8])
+@pytest.mark.parametrize("levels", [2, 3, 4, 5, 6, 8])
 @pytest.mark.parametrize("middles", [False, True], ids=["floors", "middles"])
 def test_colours_in_steps_are_a_map_not_a_blend(levels, middles):
     """Each channel shown in a few levels (its bins' floors or middles):
@@ -207,6 +209,9 @@ def test_what_no_one_change_explains_is_said_as_such():
     # colour as black.
     v = named(pair(placed(10, 0, 0.16, 0.16, 0, 0)))
     assert v[0].kind == "unexplained", v
+    # Frames each unexplained in its own way are said together.
+    v = screen.verdict([pair(rng.integers(0, 256, (H, W, 3)), n=n) for n in (10, 20, 30)])
+    assert v.cause.values[0].kind == "unexplained" and v.failing == (10, 20, 30), v
 
 
 @pytest.mark.parametrize("window, above, judged_share, covered, off", [
