@@ -3,7 +3,7 @@ value (model.Cause: a kind and its parameters). No other module makes a
 cause's words, and none reads them back."""
 import numpy as np
 
-from .tolerances import COLOUR_STEP, LEVELS_OFF, MEAN_OFF, MOVES
+from .tolerances import COLOUR_STEP, LEVELS_OFF, MEAN_OFF, MOVES, ROUND
 
 # The levels away from black and white, where a curve that keeps both ends
 # shows its shape.
@@ -85,6 +85,11 @@ def colour_words(matrix, offset, curves, examples, where=""):
             return f"every colour inverted{how}{shows}"
         if (signs > 0).all() and not np.any(offset):
             return f"every colour{how}{shows}"
+    # Every level of every channel alike, into a range: levels squeezed.
+    lo, hi = np.asarray(offset, float), np.asarray(offset, float) + 255 * m.sum(axis=1)
+    if one_each and (src == np.arange(3)).all() and not curved and np.ptp(lo) <= ROUND and np.ptp(hi) <= ROUND and \
+            min(lo[0], hi[0]) >= -ROUND and max(lo[0], hi[0]) <= 255 + ROUND and abs(hi[0] - lo[0]) < 255 - ROUND:
+        return f"every colour's levels 0 to 255 shown as {lo[0]:.0f} to {hi[0]:.0f}{shows}"
     if np.linalg.matrix_rank(m) == 1 and np.allclose(m[0], m[1]) and np.allclose(m[1], m[2]):
         return f"every colour shown in grey, as its brightness{shows}"
     if not one_each:

@@ -199,7 +199,9 @@ COLOURED = [
     # than a region's mean may.
     ("gamma 1.4", lambda p: colours(p, np.eye(3), curve=GAMMA(1.4)), "encoding with a gamma of 1.4"),
     ("gamma 0.7", lambda p: colours(p, np.eye(3), curve=GAMMA(0.7)), "but black and white darker"),
-    ("levels 40-200", lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)), "(0, 0, 255) shows as (40, 40, 200)"),
+    ("levels 40-200", lambda p: colours(p, np.eye(3) * 160 / 255, (40, 40, 40)),
+     "levels 0 to 255 shown as 40 to 200: (0, 0, 255) shows as (40, 40, 200)"),
+    ("levels 100-150", lambda p: colours(p, np.eye(3) * 50 / 255, (100, 100, 100)), "levels 0 to 255 shown as 100 to 150"),
     ("darker and red and green exchanged", lambda p: colours(p, EXCHANGE((1, 0, 2)) * 0.6),
      "red and green exchanged, and every colour darker"),
     ("red and blue exchanged, gamma 2.2", lambda p: colours(p, EXCHANGE((2, 1, 0)), curve=GAMMA(2.2)),
