@@ -305,9 +305,12 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         # the levels shown as black (a gradient's darkest points), and what
         # is read from colours: the outlines, the angle, the depth test.
         # Under a map of the colours those are not judged at all.
+        # A picture of another resolution, each pixel repeated, keeps its
+        # pixels' colours: its quads' colours are judged at its size.
         colours = cause.kind in ("colours", "both")
-        lost = ({BOX} | set(COLOUR_CHECKS.values()) | ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours
-                                                       else set())) if model.loses(cause) else set()
+        blocks = cause.kind == "resolution" and cause.values[1] != model.SMOOTHED
+        lost = ({BOX} | (set() if blocks else set(COLOUR_CHECKS.values())) |
+                ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours else set())) if model.loses(cause) else set()
         look = Look(*under)
         got = blame(look, [Result(c) if colours and c in lost else judged(c, look) for c in CHECKS[1:]])
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]

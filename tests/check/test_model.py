@@ -183,6 +183,14 @@ def test_drawn_at_another_resolution(f, smoothed, angle):
     assert found[WHOLE].problem.cause == Cause("resolution", (f, smoothed, 640 // f, 480 // f))
 
 
+@pytest.mark.parametrize("f", [3, 5])
+def test_blocks_in_other_colours_are_not_the_resolution_alone(f):
+    """Each pixel repeated keeps its colours: a map of them shows."""
+    pixels = colours(np.repeat(np.repeat(drawn(30, 640 // f, 480 // f), f, 0), f, 1), np.eye(3), curve=GAMMA(2.2))
+    found = judged(pixels, 30)
+    assert own(found) != {WHOLE.id} or found[WHOLE].problem.cause.kind != "resolution"
+
+
 COLOURED = [
     ("channels " + "".join("rgb"[c] for c in order), lambda p, order=order: colours(p, EXCHANGE(order)),
      "exchanged" if sorted(order) != list(order) and sum(a != b for a, b in zip(order, range(3))) == 2
