@@ -308,8 +308,8 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         # A picture of another resolution, each pixel repeated, keeps its
         # pixels' colours: its quads' colours are judged at its size.
         colours = cause.kind in ("colours", "both")
-        blocks = cause.kind == "resolution" and cause.values[1] != model.SMOOTHED
-        lost = ({BOX} | (set() if blocks else set(COLOUR_CHECKS.values())) |
+        repeated = cause.kind == "resolution" and cause.values[1] != model.SMOOTHED
+        lost = ({BOX} | (set() if repeated else set(COLOUR_CHECKS.values())) |
                 ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours else set())) if model.loses(cause) else set()
         look = Look(*under)
         got = blame(look, [Result(c) if colours and c in lost else judged(c, look) for c in CHECKS[1:]])
