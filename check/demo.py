@@ -16,7 +16,7 @@ from typing import NamedTuple
 
 from . import capture
 from .capture import Frame
-from .frame import check_frame
+from .frame import anew, check_frame
 from .photographs import PHOTOGRAPHS
 from .results import SHOWN, Tally
 from .scene import Scene
@@ -65,6 +65,17 @@ def judge_frame(path, tint, photo):
     return f.number, why, results, signature(f.pixels)
 
 
+class Done(NamedTuple):
+    """A frame judged already, as a worker's job that is ready."""
+    value: tuple
+
+    def ready(self):
+        return True
+
+    def get(self):
+        return self.value
+
+
 class Demo:
     """The demo's process and the workers that judge its frames, in a
     scratch folder; its errors and the checker's own are said by `say`."""
@@ -82,12 +93,14 @@ class Demo:
     def workers(self, path, tint, photo):
         """Starts the processes that judge frames, once the first frame has
         warmed what every frame of its window shares (caught in frame.CACHE),
-        so that they start with it."""
+        so that they start with it: that frame judged, as a job done, or
+        None (a worker judging it again says what went wrong)."""
         try:
-            judge_frame(path, tint, photo)
+            first = Done(judge_frame(path, tint, photo))
         except Exception:  # noqa: BLE001 - the worker judging it will say
-            pass
+            first = None
         self.pool = multiprocessing.get_context("fork").Pool(os.cpu_count() or 2, initializer=worker)
+        return first
 
     def folder(self, name, shaders):
         d = os.path.join(self.scratch, name)
@@ -178,6 +191,7 @@ class Demo:
         failing check's ranges); self.pictures holds each frame's picture's
         signature."""
         judged, kept, pending, tallies, pictures = {}, {}, deque(), {}, {}
+        anew()  # the workers' searches counted from none, together
         last_judged = time.monotonic()
         wanted = list(numbers) + list(extra)
         kept_dir = os.path.join(folder, "frames")
@@ -194,9 +208,8 @@ class Demo:
                 if n in extra and judged.get(angle, ("not judged",))[0] is None:
                     pending.append((n, None))  # its angle was judged: not needed
                 else:
-                    if self.pool is None:
-                        self.workers(path, tint, photo)
-                    pending.append((n, self.pool.apply_async(judge_frame, (path, tint, photo))))
+                    first = self.workers(path, tint, photo) if self.pool is None else None
+                    pending.append((n, first or self.pool.apply_async(judge_frame, (path, tint, photo))))
                 i += 1
                 self.last_frame, self.frames_seen = time.monotonic(), n
             self.waiting = len(pending)

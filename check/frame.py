@@ -2,7 +2,9 @@
 model of what can happen to a picture: model.py), then every check
 (checks.py) against the scene, or against the scene under that cause, then
 blame (blame.py). check_frame is the one way in."""
+import ctypes
 import itertools
+import mmap
 import time
 from collections import OrderedDict
 from typing import NamedTuple
@@ -83,12 +85,10 @@ def verdict(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
-        number = frame.number or 0
-        if number <= FAILED[1]:  # another run, or a frame judged apart
-            FAILED[0] = 0
+        if not frame.number:  # a frame judged apart
+            anew()
             WRONG.clear()
-        FAILED[1] = number
-        search = FAILED[0] < FAILURES or searched_again(FAILED[0])
+        search = due()
         # A frame where no search is due after one that most of was wrong
         # is judged by the checks alone: no angle, misreading or faint cause.
         quiet = not search and bool(WRONG)
@@ -377,16 +377,37 @@ CANDIDATES = 3
 
 # A search of the causes that failed FAILURES frames running, on and on (a
 # picture no one cause explains), is made again only where the count of
-# failures is a power of four: the cost of a turn stays its own, whatever
-# the frames show (a process judging all of a turn's 360 frames searches 6
-# times at most). FAILED: the count and the last frame's number.
+# failures is a power of 16, by one process: the cost of a turn stays its
+# own, whatever the frames show (a turn's 360 frames are searched at the
+# first frames of each process, then at the 16th and 256th failures).
+# FAILED: the count and the count last searched again at, one for every
+# process judging a turn's frames (in memory shared with the processes
+# forked after it is made), counted anew at each turn (anew) and after a
+# cause is accepted.
 FAILURES = 2
-FAILED = [0, 0]
+FAILED = (ctypes.c_int64 * 2).from_buffer(mmap.mmap(-1, 16))
+
+
+def anew():
+    """A new turn, or a frame judged apart: no search failed yet."""
+    FAILED[:] = [0, 0]
+
+
+def due():
+    """Whether a search is due: at a process's frames until FAILURES
+    failed, then by one process alone at each count searched_again names."""
+    # NOTE: unlocked: two processes that claim one count at once both
+    # search, which costs a search, never a verdict.
+    n = FAILED[0]
+    if n >= FAILURES and (not searched_again(n) or FAILED[1] == n):
+        return False
+    FAILED[1] = n
+    return True
 
 
 def searched_again(failures):
-    """Whether a search is made again after so many failures: 4, 16, 64..."""
-    return failures & (failures - 1) == 0 and failures.bit_length() % 2 == 1
+    """Whether a search is made again after so many failures: 16, 256..."""
+    return failures > 1 and failures & (failures - 1) == 0 and failures.bit_length() % 4 == 1
 
 
 def remember(cause):
@@ -394,7 +415,7 @@ def remember(cause):
     be judged under it (not one only the checks or the turn tell)."""
     if cause.kind not in model.CHANGES:
         return
-    FAILED[0] = 0
+    FAILED[:] = [0, 0]
     if cause in LATEST:
         LATEST.remove(cause)
     LATEST.insert(0, cause)

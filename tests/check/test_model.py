@@ -32,7 +32,7 @@ def fresh():
     """Each case judged as a process's first frame: nothing remembered."""
     frame.LATEST.clear()
     frame.SEEN.clear()
-    frame.FAILED[:] = [0, 0]
+    frame.anew()
     frame.WRONG.clear()
     frame.STREAK[:] = [None, 0]
 
@@ -377,6 +377,20 @@ def test_a_change_of_no_kind_of_the_family_is_said_plainly_frame_after_frame():
         cause = found[WHOLE].problem.cause
         assert cause.kind == "unexplained" and {"background", "image quad"} <= set(cause.values), n
     assert judged(drawn(42), 42, number=42) == {}
+
+
+def test_a_search_made_again_is_made_once_for_every_process_of_a_turn():
+    # Each process searches its first frames; after that, whatever the
+    # number of processes judging a turn that no cause explains, one alone
+    # searches again at the 16th and the 256th failure; a cause accepted
+    # starts the count anew.
+    searched = []
+    for n in range(300):
+        frame.FAILED[0] = n
+        searched += [n] * (frame.due() + frame.due())  # two processes at one count
+    assert searched == [0, 0, 1, 1, 16, 256]
+    frame.remember(Cause("placed", (1, 1, 1, 0, 0)))
+    assert frame.due() and frame.FAILED[0] == 0
 
 
 @pytest.mark.parametrize("cause", [Cause("behind", (1,)), Cause("late", (2, "1-2")), Cause("stopped", (100,)),
