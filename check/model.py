@@ -680,10 +680,11 @@ def map_examples(moved, found):
     """Two colours a map moves, for its words: greys where it moves them
     further than a point may lie off and shows them as read, not as its
     curve runs between the levels read (a level CERTAIN either side shows
-    within LEVELS_OFF); else those it moves most, of those it shows as
-    read where there are any."""
+    within LEVELS_OFF), those it moves so first; else those it moves most,
+    of those it shows as read where there are any."""
     levels = [v for v in EXAMPLE_GREYS if np.ptp(mapped([(v + d,) * 3 for d in (-CERTAIN, 0, CERTAIN)], *found),
                                                   axis=0).max() <= LEVELS_OFF]
+    levels.sort(key=lambda v: np.abs(mapped([(v,) * 3], *found) - v).max() <= LEVELS_OFF)
     greys = np.array([(v,) * 3 for v in levels[:2]], float)
     if len(greys) == 2 and np.abs(mapped(greys, *found) - greys).max() > LEVELS_OFF and \
             np.allclose(found[0], np.diag(np.diag(found[0]))):

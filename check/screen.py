@@ -346,13 +346,14 @@ def placements(drawn, shown, judged, step=2):
     for q in range(len(ORIENTATIONS)):
         turned = np.abs(orientation(q)) @ sa
         tried.append((q, 1.0, 1.0))
-        if (turned > 0).all():
+        if (turned > 0).all() and (sb > 0).all():
             raw = [float(sb[i] / turned[i]) for i in (0, 1)]
             for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw]):  # the scale it is near, and its own
                 if 0.2 < sx < 5 and 0.2 < sy < 5:
                     tried.append((q, sx, sy))
     tried += [(0, round(n, 4), round(n, 4)) for n in NICE[1:]]
-    if (sa > 0).all():  # unturned, alike both ways, about the spreads' scale (edges cut short spread less)
+    if (sa > 0).all() and (sb > 0).all():  # unturned, alike both ways, about the spreads' scale
+        # (edges cut short spread less)
         g = float(np.sqrt(np.prod(sb / sa)))
         tried += [(0, round(v, 3), round(v, 3)) for v in g * 2 ** SPREAD_OCTAVES if 0.2 < v < 5]
         # Larger than the window one way alone: above its spread that way.
@@ -360,7 +361,7 @@ def placements(drawn, shown, judged, step=2):
         tried += [(0, *(round(v * 2 ** k, 3) if i == j else nice(v) for j, v in enumerate(raw)))
                   for i in (0, 1) for k in SPREAD_OCTAVES if k > 0 and raw[i] * 2 ** k < 5]
     out = []
-    for q, sx, sy in dict.fromkeys(tried):
+    for q, sx, sy in dict.fromkeys(t for t in tried if 0.2 < t[1] < 5 and 0.2 < t[2] < 5):
         placed, valid = warp_edges(a, q, sx, sy, 0, 0)
         (dx, dy), score = best_shift(placed[..., 0] * valid, b)
         out.append((score, (q, sx, sy, dx * step, dy * step)))
@@ -760,8 +761,9 @@ def verdict(pairs):
     that showed one picture at two frames or more that GL drew apart
     stopped changing; a blend over what lies behind the window, whatever
     it is, fits them all at one opacity. Then each other frame's
-    presentation is fitted (one fitted at a frame before is tried first;
-    at most FITS frames are fitted anew). The cause named is the one at
+    presentation is fitted (one fitted at a frame before is tried first,
+    and at the end at the frames before it that none explained; at most
+    FITS frames are fitted anew). The cause named is the one at
     the most frames (the first of them, where as many)."""
     found, known, fitted = {}, None, 0
     failing = [p for p in pairs if not p.steady or shown_as_drawn(p.sources, p.shown, p.judged, p.samples) != 0]
@@ -796,7 +798,9 @@ def verdict(pairs):
             known = found[p.frame].parts or known
         else:
             found[p.frame] = Fit((), 0.0)
-    for p in failing:
+    for p in failing:  # a frame fitted before what the screen does was known, tried under it
+        if not found[p.frame].parts and known is not None and again(known, p):
+            found[p.frame] = Fit(known, 1.0)
         if not found[p.frame].parts:
             found[p.frame] = Fit((unexplained(p),), found[p.frame].share)
     frames = tuple(p.frame for p in pairs)

@@ -196,7 +196,8 @@ COLOURED = [
      "exchanged" if sorted(order) != list(order) and sum(a != b for a, b in zip(order, range(3))) == 2
      else "turned round") for order in [(2, 1, 0), (1, 0, 2), (0, 2, 1), (1, 2, 0), (2, 0, 1)]] + [
     ("grey", lambda p: colours(p, GREY), "shown in grey"),
-    ("inverted", lambda p: 255 - p, "every colour inverted"),
+    # Examples the map moves: not 128, inverted as 127.
+    ("inverted", lambda p: 255 - p, "every colour inverted: (64, 64, 64) shows as (191, 191, 191), (96, 96, 96) as"),
     ("gamma 2.2", lambda p: colours(p, np.eye(3), curve=GAMMA(2.2)), "encoding with a gamma of 2.2"),
     ("gamma 0.5", lambda p: colours(p, np.eye(3), curve=GAMMA(0.5)), "decoding with a gamma of 2.0"),
     # Steep near black: a level or two shown tens of levels apart.
@@ -228,7 +229,8 @@ COLOURED = [
     # Fewer levels than a curve keeps apart: each step's levels lost alike.
     ("3 levels a channel", lambda p: ((p.astype(int) * 3 // 256 + 0.5) * 256 / 3).astype(np.uint8),
      "levels a channel, posterised"),
-    ("2 levels a channel", lambda p: p // 128 * 128 + 64, "2 levels a channel, posterised"),
+    ("2 levels a channel", lambda p: p // 128 * 128 + 64,
+     "2 levels a channel, posterised: (96, 96, 96) shows as (64, 64, 64), (160, 160, 160) as (192, 192, 192)"),
 ]
 
 

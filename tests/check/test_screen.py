@@ -146,6 +146,17 @@ def test_colours_in_steps_are_a_map_not_a_blend(levels, middles):
     assert [c.kind for c in named(pair(steps[drawn(10)]), pair(steps[drawn(20)], n=20))] == ["colours"]
 
 
+def test_a_frame_that_shows_too_little_to_fit_is_tried_under_the_change_found_after_it():
+    # Of the first frame, a part is seen with edges across it alone: no
+    # placement of its own is scaled to nothing, and what the screen does is
+    # found at the next frame, and then explains the first too.
+    steps = (np.arange(256) // 128 * 128 + 64).astype(np.uint8)
+    part = np.zeros((H, W), bool)
+    part[120:, :180] = True
+    v = screen.verdict([pair(steps[drawn(10)], judged=part), pair(steps[drawn(20)], n=20)])
+    assert [c.kind for c in v.cause.values] == ["colours"] and v.failing == (10, 20)
+
+
 def desktop():
     """What lies behind a window: bands of three colours."""
     ys, xs = np.mgrid[0:H, 0:W]
