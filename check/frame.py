@@ -85,9 +85,11 @@ def verdict(frame, scene):
         ident = reference_at(scene, points.x, points.y)
         base = model.fit(ident, points.got)
         shown = model.shows_change(base, GATE)
-        if not frame.number:  # a frame judged apart
+        number = frame.number or 0
+        if number <= LAST[0]:  # another run, or a frame judged apart
             anew()
             WRONG.clear()
+        LAST[0] = number
         search = due()
         # A frame where no search is due after one that most of was wrong
         # is judged by the checks alone: no angle, misreading or faint cause.
@@ -386,11 +388,21 @@ CANDIDATES = 3
 # cause is accepted.
 FAILURES = 2
 FAILED = (ctypes.c_int64 * 2).from_buffer(mmap.mmap(-1, 16))
+# The number of the frame this process judged last: a frame numbered no
+# later is of another run, or judged apart, but where the run says it
+# goes on (goes_on).
+LAST = [0]
 
 
 def anew():
     """A new turn, or a frame judged apart: no search failed yet."""
     FAILED[:] = [0, 0]
+
+
+def goes_on():
+    """The next frame is of the run the frames before were (a photograph of
+    another kind, judged after a turn): its number starts nothing anew."""
+    LAST[0] = 0
 
 
 def due():

@@ -8,7 +8,7 @@ import shutil
 from . import capture, held, screen
 from .checks import IMAGE_COLOURS, IMAGE_OUTLINE, TILED_COLOURS, WHOLE
 from .demo import AHEAD, TURN, Demo, Limits, demo_failed
-from .frame import check_frame, within
+from .frame import check_frame, goes_on, within
 from .results import GL, SHOWN, Evidence, Outcome, RunResult, Status, evidence, frames_words, one_line
 from .scene import PROJECT_TINT, Scene
 from .turn import turn_lines
@@ -201,6 +201,7 @@ def photographs(run, plain=None):
         elif run.settled(scenario, check, got[capture.frame_name(90)]):
             f = got[capture.frame_name(90)]
             scene = Scene(90, photo, PROJECT_TINT, f.w, f.h)
+            goes_on()  # the turns' machine: a picture no change explained there is not searched afresh
             # Of the photograph: the image quad and the tiled quad's colours
             # (where they follow from a fault of the whole frame, it says so).
             run.single(scenario, check, f, scene, check_frame(f, scene), first=(IMAGE_COLOURS, IMAGE_OUTLINE),

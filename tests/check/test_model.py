@@ -34,6 +34,7 @@ def fresh():
     frame.SEEN.clear()
     frame.anew()
     frame.WRONG.clear()
+    frame.LAST[:] = [0]
     frame.STREAK[:] = [None, 0]
 
 
@@ -393,6 +394,15 @@ def test_a_search_made_again_is_made_once_for_every_process_of_a_turn():
     assert searched == [0, 0, 1, 1, 16, 256]
     frame.remember(Cause("placed", (1, 1, 1, 0, 0)))
     assert frame.due() and frame.FAILED[0] == 0
+    # A frame numbered no later than the last is judged apart, its count
+    # anew; but where the run says it goes on (a photograph after a turn).
+    frame.FAILED[0], frame.LAST[0] = 10, 50
+    judged(drawn(30), 30, number=30)
+    assert frame.FAILED[0] == 0
+    frame.FAILED[0] = 10
+    frame.goes_on()
+    judged(drawn(20), 20, number=20)
+    assert frame.FAILED[0] == 10
 
 
 @pytest.mark.parametrize("cause", [Cause("behind", (1,)), Cause("late", (2, "1-2")), Cause("stopped", (100,)),
