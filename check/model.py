@@ -897,6 +897,8 @@ def both(scene, points, ident, placements, pixels):
     colours, counts = np.unique(np.round(points.got / MEAN_OFF), axis=0, return_counts=True)
     background = colours[np.argmax(counts)] * MEAN_OFF
     lit = lit_at(points.got, background) & ~line_coloured(points.got, scene.box_colour)
+    if lit.sum() < MIN_POINTS:  # nothing off the background: no outline to place a picture by
+        return []
     refs = {p: reference_at(under(p, scene), points.x, points.y, colours=None) for p in placements}
     shown = lambda ref: (ref.objects != BACKGROUND) & (ref.objects != BOX)
     ranked = sorted(placements, key=lambda p: int((shown(refs[p]) != lit)[~refs[p].edge].sum()))
@@ -905,13 +907,15 @@ def both(scene, points, ident, placements, pixels):
         it undoes (None where it cannot be undone)."""
         found = colour_causes(under(p, scene), reference_at(under(p, scene), points.x, points.y), points)
         return [(c, unmap(pixels, *c.values[:3]) if c.kind == "colours" else None) for c in found]
-    out = []
+    out, moved = [], 0
     for p in dict.fromkeys(ranked[:COMPOUNDED] + placements[:1]):
         # Where it lies already, a map shows and undone places it; else it is
-        # moved to where the frame's outlines put it, the map unknown.
+        # moved to where the frame's outlines put it, the map unknown (the
+        # COMPOUNDED likeliest alone: each costs hundreds of fits).
         found = maps(p)
-        if all(undone is None for _, undone in found) and lies_on(refs[p], points.got, background):
-            p = refined(scene, p, pixels, background=background, mapped=True)
+        if all(undone is None for _, undone in found) and moved < COMPOUNDED and \
+                lies_on(refs[p], points.got, background):
+            p, moved = refined(scene, p, pixels, background=background, mapped=True), moved + 1
             found = maps(p)
         for c, undone in found:
             q = p if undone is None else refined(scene, p, undone)
