@@ -427,7 +427,7 @@ def remember(cause):
     be judged under it (not one only the checks or the turn tell)."""
     if cause.kind not in model.CHANGES:
         return
-    FAILED[:] = [0, 0]
+    anew()
     if cause in LATEST:
         LATEST.remove(cause)
     LATEST.insert(0, cause)

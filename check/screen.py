@@ -348,20 +348,19 @@ def placements(drawn, shown, judged, step=2):
         tried.append((q, 1.0, 1.0))
         if (turned > 0).all() and (sb > 0).all():
             raw = [float(sb[i] / turned[i]) for i in (0, 1)]
-            for sx, sy in ([nice(v) for v in raw], [round(v, 3) for v in raw]):  # the scale it is near, and its own
-                if 0.2 < sx < 5 and 0.2 < sy < 5:
-                    tried.append((q, sx, sy))
+            # The scale it is near, and its own.
+            tried += [(q, *[nice(v) for v in raw]), (q, *[round(v, 3) for v in raw])]
     tried += [(0, round(n, 4), round(n, 4)) for n in NICE[1:]]
     if (sa > 0).all() and (sb > 0).all():  # unturned, alike both ways, about the spreads' scale
         # (edges cut short spread less)
         g = float(np.sqrt(np.prod(sb / sa)))
-        tried += [(0, round(v, 3), round(v, 3)) for v in g * 2 ** SPREAD_OCTAVES if 0.2 < v < 5]
+        tried += [(0, round(v, 3), round(v, 3)) for v in g * 2 ** SPREAD_OCTAVES]
         # Larger than the window one way alone: above its spread that way.
         raw = sb / sa
         tried += [(0, *(round(v * 2 ** k, 3) if i == j else nice(v) for j, v in enumerate(raw)))
-                  for i in (0, 1) for k in SPREAD_OCTAVES if k > 0 and raw[i] * 2 ** k < 5]
+                  for i in (0, 1) for k in SPREAD_OCTAVES if k > 0]
     out = []
-    for q, sx, sy in dict.fromkeys(t for t in tried if 0.2 < t[1] < 5 and 0.2 < t[2] < 5):
+    for q, sx, sy in dict.fromkeys(t for t in tried if 0.2 < t[1] < 5 and 0.2 < t[2] < 5):  # a scale shown
         placed, valid = warp_edges(a, q, sx, sy, 0, 0)
         (dx, dy), score = best_shift(placed[..., 0] * valid, b)
         out.append((score, (q, sx, sy, dx * step, dy * step)))
