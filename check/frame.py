@@ -78,7 +78,10 @@ def verdict(frame, scene):
         if colour is not None:
             return [Result(WHOLE, Problem(says(Cause("nothing", colour)), cause=Cause("nothing", colour)))] + \
                 following([Result(c) for c in CHECKS[1:]], {c: WHOLE for c in CHECKS[1:]})
-        again = shown_again(frame, scene) or at_latest_angle(frame, scene)
+        # Under a change of the picture accepted lately, a frame at an
+        # angle off is that change's, shown late (cause_of judges it so).
+        changed = any(c.kind in model.CHANGES for c in LATEST)
+        again = shown_again(frame, scene) or not changed and at_latest_angle(frame, scene)
         if again:
             return again
         points = model.grid(frame.pixels)
@@ -187,31 +190,40 @@ STEADY = 3
 
 
 def at_latest_angle(frame, scene):
-    """A frame drawn at the angle off that the frames before were at: every
-    check passes at that angle, and the turning quads fit it far better
-    than the scene's (better_reading). The angle's check names it, the
-    turning quads' outlines follow ([Result]); or None, and the frames
-    count anew."""
+    """A frame drawn at the angle off that the frames before were at
+    (shown_late), or None, and the frames count anew."""
     off, run = STREAK
     if run < STEADY:
         return None
     STREAK[1] = 0
-    there = Look(frame, model.angle_scene(scene, off))
-    results = [judged(c, there) for c in CHECKS]
+    found = shown_late(lambda s: Look(frame, s), scene, off, CHECKS)
+    STREAK[1] = run if found else 0
+    return found
+
+
+def shown_late(look_of, scene, off, checks, lost=(), angle=None):
+    """A frame drawn OFF degrees off its scene's angle: where every check
+    of `checks` (but those `lost`) passes on look_of(the scene at that
+    angle), and the turning quads fit it far better than the scene
+    (better_reading), or the angle's check read it so (`angle`, its
+    Result), the Results there: the angle's names it, the turning quads'
+    outlines follow from it. Or None."""
+    there = look_of(model.angle_scene(scene, off))
+    results = [Result(c) if c in lost else judged(c, there) for c in checks]
     if any(r.problem or r.error for r in results):
         return None
-    look = Look(frame, scene)
-    fits = look.fits_of({n: look.outline_cases(n, ()) for n in TURNING}, keep=False)
-    # Both quads together, as the angle's check weighs them.
-    summed = {how: fs[TURNING[0]][None]._replace(stray=sum(fs[n][None].stray for n in TURNING),
-                                                 residual=sum(fs[n][None].residual for n in TURNING))
-              for how, fs in ((None, fits), (off, there.fits))}
-    if better_reading(summed, (off,)) != off:
-        return None
-    STREAK[1] = run
-    found = angle_problem(look, off, fits)
+    if angle is None:
+        look = look_of(scene)
+        fits = look.fits_of({n: look.outline_cases(n, ()) for n in TURNING}, keep=False)
+        # Both quads together, as the angle's check weighs them.
+        summed = {how: fs[TURNING[0]][None]._replace(stray=sum(fs[n][None].stray for n in TURNING),
+                                                     residual=sum(fs[n][None].residual for n in TURNING))
+                  for how, fs in ((None, fits), (off, there.fits))}
+        if better_reading(summed, (off,)) != off:
+            return None
+        angle = Result(ANGLE, angle_problem(look, off, fits))
     turning = {OUTLINE_CHECKS[n] for n in TURNING}
-    return [r._replace(problem=found) if r.check == ANGLE else
+    return [r._replace(problem=angle.problem) if r.check == ANGLE else
             r._replace(problem=Problem(""), follows=ANGLE) if r.check in turning else r for r in results]
 
 
@@ -313,16 +325,32 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         repeated = cause.kind == "resolution" and cause.values[1] != model.SMOOTHED
         lost = ({BOX} | (set() if repeated else set(COLOUR_CHECKS.values())) |
                 ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours else set())) if model.loses(cause) else set()
-        look = Look(*under)
-        got = blame(look, [Result(c) if colours and c in lost else judged(c, look) for c in CHECKS[1:]])
+        # A picture changed and shown late: where the frames before were
+        # at an angle off under a cause accepted lately, judged there
+        # first; where the angle's check reads one, judged there again.
+        # (Under a map of the colours the angle is not judged at all.)
+        look_of = lambda s, cause=cause: Look(*model.judging(cause, frame, s))
+        unjudged = lost if colours else ()
+        late = not colours and cause in LATEST and STREAK[1] >= STEADY and \
+            shown_late(look_of, scene, STREAK[0], CHECKS[1:], lost)
+        look = None if late else Look(*under)
+        got = late or blame(look, [Result(c) if c in unjudged else judged(c, look) for c in CHECKS[1:]])
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
-        if model.subtle(cause) and outlines_off(look, any):  # the checks alone cannot tell it
+        angle = next((r for r in failing if r.check == ANGLE and r.problem.cause), None)
+        if angle and not late and angle.problem.cause.kind == "angle":
+            late = shown_late(look_of, scene, angle.problem.cause.values[0], CHECKS[1:], lost, angle)
+            got, failing = (late, [angle]) if late else (got, failing)
+        if model.subtle(cause) and (late or outlines_off(look, any)):  # the checks alone cannot tell it
             continue
         if len({r.check.object or "scene" for r in failing}) > (0 if whole else 1) or any(r.error for r in got):
             continue
         if best is None or len(failing) < best[0]:
             best = (len(failing), cause, got, lost)
-        if not failing:
+        # A frame shown late under it, every check passing at the angle it
+        # shows, is the angle's to say (its own check, and the turn's over
+        # it): the cause is named as it is, not moved a pixel or scaled a
+        # little further to hide a degree.
+        if not failing or late:
             break
     if best is None:
         return None
@@ -353,8 +381,20 @@ def fitting(frame, scene, points, ident, base, causes):
         if cause.kind == "placed" and not known and refined < REFINED:
             cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
         if cause.kind == "resolution" and model.shows_resolution(frame, cause) or \
-                cause.kind != "resolution" and fits_better(cause, scene, points, ident, base, known):
+                cause.kind != "resolution" and fits_better(cause, scene, points, ident, base, known) or \
+                known and fits_late(cause, scene, points, base):
             yield cause
+
+
+def fits_late(cause, scene, points, base):
+    """Whether a cause accepted lately fits the reduced copy at the angle
+    off that the frames before were at (a picture changed and shown late
+    at once): the angle's check then says the degree."""
+    off = STREAK[0]
+    if not off or cause.kind == "resolution":
+        return False
+    there = model.angle_scene(scene, off)
+    return fits_better(cause, there, points, reference_at(there, points.x, points.y), base, True)
 
 
 # Placements are moved to where the outlines put them (costly) for so many.

@@ -5,7 +5,7 @@ frames between two that show it. Causes are model.Cause values, read as
 such; their words are words.says'."""
 from .checks import ANGLE, BLAME, BOX, CHECKS, COLOUR_CHECKS, DEPTH, WHOLE, Problem
 from . import frame
-from .model import Cause, same_picture
+from .model import CHANGES, Cause, same_picture
 from .photographs import PHOTOGRAPHS
 from .results import Status, Tally, frame_status, frames_words, ranges
 from .scene import PLAIN_TINT, PROJECT_TINT, Scene
@@ -57,9 +57,13 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
 
     def name(n, check, c):
         """Frame n's line of `check` names cause c; its other failing lines
-        follow from it."""
+        follow from it, but a change of the picture that the frame shows
+        as well (a picture changed and shown late), and what follows from
+        that."""
+        own = (cause(n, whole) or Cause("")).kind in CHANGES
         replace(n, lambda r: r._replace(problem=(r.problem or Problem(""))._replace(says=says(c, n), cause=c),
                                         follows=None) if r.check == check else
+                r if own and (r.check == whole or r.follows == whole) else
                 follow(check)(r) if r.problem and not r.follows or r.follows == whole else r)
 
     out = dict(judged)

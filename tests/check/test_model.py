@@ -311,6 +311,22 @@ def test_drawn_at_another_angle(angle, off):
     assert own(found) == {ANGLE.id} and found[ANGLE].problem.cause.values[0] == off
 
 
+@pytest.mark.parametrize("off", [-1, -2])
+@pytest.mark.parametrize("name, change, values", [PLACED[0], PLACED[2], PLACED[6]], ids=["mirrored", "half a turn",
+                                                                                        "moved"])
+def test_a_picture_changed_and_shown_late(name, change, values, off):
+    # Frame after frame, as a process judges a turn's: the change named at
+    # each, the angle said on its own at most (a degree may not show),
+    # whether the frames before were at that angle or not.
+    late = 0
+    for n in range(30, 38):
+        found = judged(change(drawn(n + off, 640, 480), n), n, number=n)
+        assert own(found) <= {WHOLE.id, ANGLE.id}, (n, {c.id: r.problem.says for c, r in found.items()})
+        assert found[WHOLE].problem.cause == Cause("placed", values), n
+        late += ANGLE.id in own(found) and found[ANGLE].problem.cause.values[0] == off
+    assert late >= 5
+
+
 @pytest.mark.parametrize("at, shown, keeps", [
     ([0, 40, 42, 43, 43.5, 45, 90, 130], [21, 21, 21, 64, 42.5, 64, 106, 149], True),  # a run read across a step
     ([0, 64, 128, 192, 255], [0, 136, 186, 224, 255], True),  # gamma 2.2
@@ -447,6 +463,16 @@ def test_every_frame_k_degrees_back_the_first_k_black_is_k_frames_of_lag(k):
     assert says(out[30][1][-1].problem.cause, 30).startswith(
         "each frame shows the frame before" if k == 1 else f"each frame shows the frame {k} before")
     assert failing(out, WHOLE) == {n: ("nothing", ANGLE) for n in range(1, k + 1)}
+
+
+def test_a_picture_changed_and_shown_late_is_named_both_ways():
+    mirrored = Cause("placed", (1, 1, 1, 0, 0))
+    judged_ = {1: (None, results(whole=NOTHING))}
+    judged_.update({n: (None, results(whole=mirrored, **({"angle": Cause("angle", (-1, False))} if n % 7 else {})))
+                    for n in range(2, 60)})
+    out = across_frames(judged_, WHOLE, ANGLE, 360)
+    assert failing(out, ANGLE) == {n: ("late", None) for n in range(2, 60) if n % 7}
+    assert failing(out, WHOLE) == {1: ("nothing", ANGLE), **{n: ("placed", None) for n in range(2, 60)}}
 
 
 @pytest.mark.parametrize("first, frames", [
