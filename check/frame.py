@@ -328,10 +328,10 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         # A picture changed and shown late: where the frames before were
         # at an angle off under a cause accepted lately, judged there
         # first; where the angle's check reads one, judged there again.
-        # (Under a map of the colours the angle is not judged at all.)
+        # (Where a cause loses what the angle is read from, not at all.)
         look_of = lambda s, cause=cause: Look(*model.judging(cause, frame, s))
         unjudged = lost if colours else ()
-        late = not colours and cause in LATEST and STREAK[1] >= STEADY and \
+        late = ANGLE not in lost and cause in LATEST and STREAK[1] >= STEADY and \
             shown_late(look_of, scene, STREAK[0], CHECKS[1:], lost)
         look = None if late else Look(*under)
         got = late or blame(look, [Result(c) if c in unjudged else judged(c, look) for c in CHECKS[1:]])

@@ -692,12 +692,19 @@ def fit(pair):
     alike)."""
     best = Fit((), 0.0)
     for k in sorted(pair.sources)[:2]:  # the frame itself, then the one before
-        found = fit_source(pair.sources[k], pair.shown, pair.judged, Cause("shown late", (k,)) if k else None)
+        when = Cause("shown late", (k,)) if k else None
+        where = next((p for p in best.parts if p.kind == "placed"), None)
+        if best.share >= 1 - FIT_MISSES and best.apart <= EXACT:
+            # The frame itself near enough: the one before tried placed the
+            # same way alone (a frame a degree apart lies near it too).
+            if where is None or not best.apart:
+                break
+            found = fit_way(Fit((), 0.0), pair.shown, pair.judged, when, *placed_way(pair.sources[k], *where.values))
+        else:
+            found = fit_source(pair.sources[k], pair.shown, pair.judged, when)
         if found.better(best) and (not k or best.share < 1 - FIT_MISSES or
                                    2 * found.apart < best.apart and found.share >= best.share):
             best = found
-        if best.share >= 1 - FIT_MISSES and best.apart <= EXACT:
-            break
     return best if best.share >= 1 - FIT_MISSES else Fit((), best.share)
 
 

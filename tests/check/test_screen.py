@@ -211,6 +211,13 @@ def test_which_frame_is_shown():
 def test_a_frame_late_and_changed_is_both():
     assert named(pair(255 - drawn(9).astype(float))) == (Cause("shown late", (1,)),) + named(
         pair(255 - drawn(10).astype(float)))[:1]
+    # Two frames that differ at a few pixels (a degree near face-on), the
+    # one before shown moved: the frame itself, so moved, lies near it too.
+    now, before = drawn(10), drawn(10).copy()
+    before[60:64, 45:125] = (200, 40, 40)
+    shown = screen.warp(before, 0, 1, 1, -7, 4)[0]
+    p = screen.Pair(10, {0: now, 1: before}, np.round(shown).astype(np.uint8), ALL, 0.2, True, {}, 0)
+    assert named(p) == (Cause("shown late", (1,)), Cause("placed", (0, 1, 1, -7, 4, False)))
 
 
 def test_what_no_one_change_explains_is_said_as_such():
