@@ -329,7 +329,7 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         # at an angle off under a cause accepted lately, judged there
         # first; where the angle's check reads one, judged there again.
         # (Where a cause loses what the angle is read from, not at all.)
-        look_of = lambda s, cause=cause: Look(*model.judging(cause, frame, s))
+        look_of = lambda s, cause=cause, under=under: Look(*(under if s is scene else model.judging(cause, frame, s)))
         unjudged = lost if colours else ()
         late = ANGLE not in lost and cause in LATEST and STREAK[1] >= STEADY and \
             shown_late(look_of, scene, STREAK[0], CHECKS[1:], lost)
