@@ -69,6 +69,7 @@ def check_frame(frame, scene):
     angle = next((r.problem.cause for r in results if r.check == ANGLE and r.problem), None)
     off = angle.values[0] if angle and angle.kind == "angle" else None
     STREAK[:] = [off, STREAK[1] + 1 if off and off == STREAK[0] else int(bool(off))]
+    LAG[0] = off if off and off < 0 else LAG[0]
     return results
 
 
@@ -187,6 +188,11 @@ def shown_again(frame, scene):
 # many ran so: from STEADY on, the next frame is judged at that angle first.
 STREAK = [None, 0]
 STEADY = 3
+# The angle off that this process named last where the frame lay behind
+# its angle (a picture shown late), and those a picture changed and shown
+# late is tried at beside it: a frame's turn or a few behind.
+LAG = [None]
+LATE = (-1, -2, -3)
 
 
 def at_latest_angle(frame, scene):
@@ -307,12 +313,14 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
     that fail at the scene (in `results`, where the checks were run) or
     whose objects it changes."""
     best = None
-    for cause in itertools.islice(fitting(frame, scene, points, ident, base, causes), CANDIDATES):
+    for cause, off in itertools.islice(fitting(frame, scene, points, ident, base, causes), CANDIDATES):
         under = model.judging(cause, frame, scene)
         if under is None:  # no check can judge it: the reduced copy is all the evidence
             remember(cause)
-            return [whole_result(cause, points, base, scene)] + following([Result(c) for c in CHECKS[1:]],
-                                                                   {c: WHOLE for c in CHECKS[1:]})
+            lag = off and lag_result(cause, off, scene, points, ident)
+            got = [lag if lag and c == ANGLE else Result(c) for c in CHECKS[1:]]
+            return [whole_result(cause, points, base, scene)] + following(got, {c: WHOLE for c in CHECKS[1:]
+                                                                                 if not lag or c != ANGLE})
         # What is thinner than a pixel may be lost by it: the box's lines and
         # a quad's colours at a few points where the picture is resampled;
         # where colours are squeezed towards black, the quads' slivers and
@@ -325,27 +333,43 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         repeated = cause.kind == "resolution" and cause.values[1] != model.SMOOTHED
         lost = ({BOX} | (set() if repeated else set(COLOUR_CHECKS.values())) |
                 ({ANGLE, DEPTH, *OUTLINE_CHECKS.values()} if colours else set())) if model.loses(cause) else set()
-        # A picture changed and shown late: where the frames before were
-        # at an angle off under a cause accepted lately, judged there
-        # first; where the angle's check reads one, judged there again.
-        # (Where a cause loses what the angle is read from, not at all.)
+        # A picture changed and shown late: where the reduced copy fits it
+        # at an angle off only, or the frames before were at one under a
+        # cause accepted lately, judged there first; where the angle's
+        # check reads one, or where checks fail and the angle named last
+        # or a frame's turn behind explains them, judged there again.
+        # Where a cause loses what the angle is read from, the reduced
+        # copy's angle is the one named.
         look_of = lambda s, cause=cause, under=under: Look(*(under if s is scene else model.judging(cause, frame, s)))
         unjudged = lost if colours else ()
-        late = ANGLE not in lost and cause in LATEST and STREAK[1] >= STEADY and \
-            shown_late(look_of, scene, STREAK[0], CHECKS[1:], lost)
+        steady = cause in LATEST and STREAK[1] >= STEADY and STREAK[0]
+        late = None
+        if ANGLE not in lost and (off or steady):
+            late, cause = late_under(cause, look_of, frame, scene, points, off or steady, lost)
+        elif off and ANGLE in lost:
+            late, cause = late_under(cause, look_of, frame, scene, points, off, lost,
+                                     lag_result(cause, off, scene, points, ident))
         look = None if late else Look(*under)
         got = late or blame(look, [Result(c) if c in unjudged else judged(c, look) for c in CHECKS[1:]])
         failing = [r for r in got if r.problem and not r.follows and r.check not in lost]
         angle = next((r for r in failing if r.check == ANGLE and r.problem.cause), None)
         if angle and not late and angle.problem.cause.kind == "angle":
-            late = shown_late(look_of, scene, angle.problem.cause.values[0], CHECKS[1:], lost, angle)
+            late, cause = late_under(cause, look_of, frame, scene, points, angle.problem.cause.values[0], lost, angle)
             got, failing = (late, [angle]) if late else (got, failing)
+        elif failing and not late and not angle:
+            for o in dict.fromkeys(o for o in (off, LAG[0], LATE[0]) if o):
+                named = lag_result(cause, o, scene, points, ident) if ANGLE in lost else \
+                    Result(ANGLE, angle_problem(look, o, look.fits))
+                late, cause = late_under(cause, look_of, frame, scene, points, o, lost, named)
+                if late:
+                    got, failing = late, [r for r in late if r.check == ANGLE]
+                    break
         if model.subtle(cause) and (late or outlines_off(look, any)):  # the checks alone cannot tell it
             continue
         if len({r.check.object or "scene" for r in failing}) > (0 if whole else 1) or any(r.error for r in got):
             continue
         if best is None or len(failing) < best[0]:
-            best = (len(failing), cause, got, lost)
+            best = (len(failing), cause, got, lost, bool(late))
         # A frame shown late under it, every check passing at the angle it
         # shows, is the angle's to say (its own check, and the turn's over
         # it): the cause is named as it is, not moved a pixel or scaled a
@@ -354,12 +378,28 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
             break
     if best is None:
         return None
-    _, cause, got, lost = best
+    _, cause, got, lost, late = best
     remember(cause)
     changed = changes(cause, scene, points, ident, base, results) | lost
     got = [scaled(r, cause) for r in got]
-    follows = {r.check: WHOLE for r in got if (not r.problem or r.check in lost) and r.check in changed}
+    follows = {r.check: WHOLE for r in got if (not r.problem or r.check in lost) and r.check in changed and
+               not (late and r.check == ANGLE)}
     return bare([whole_result(cause, points, base, scene)] + [diagnosed(r) for r in following(got, follows)])
+
+
+def late_under(cause, look_of, frame, scene, points, off, lost, angle=None):
+    """shown_late under a cause (look_of: its look at a scene), or under
+    the map of the colours read again at the angle off (the frame's colours
+    read at its own angle are misread where a lag moved them): the Results
+    or None, and the cause they are under."""
+    late = shown_late(look_of, scene, off, CHECKS[1:], lost, angle)
+    if late or cause.kind != "colours":
+        return late, cause
+    there = model.angle_scene(scene, off)
+    again = next((c for c in model.colour_causes(there, reference_at(there, points.x, points.y), points)
+                  if c.kind == "colours" and c != cause), None)
+    late = again and shown_late(lambda s: Look(*model.judging(again, frame, s)), scene, off, CHECKS[1:], lost, angle)
+    return (late, again) if late else (None, cause)
 
 
 def whole_result(cause, points, base, scene):
@@ -373,28 +413,69 @@ def whole_result(cause, points, base, scene):
 def fitting(frame, scene, points, ident, base, causes):
     """Of the causes, those that fit the reduced copy as a correct frame
     fits (those accepted lately, on every other point alone), in their
-    order; the first REFINED placements new to this process moved first to
-    where the frame's outlines put them."""
-    refined = 0
+    order, each with the angle off it fits at only (fits_late), or None;
+    the first REFINED placements new to this process moved first to where
+    the frame's outlines put them."""
+    refined, refs = 0, {}
     for cause in causes:
         known = cause in LATEST
         if cause.kind == "placed" and not known and refined < REFINED:
             cause, refined = model.refined(scene, cause, frame.pixels), refined + 1
-        if cause.kind == "resolution" and model.shows_resolution(frame, cause) or \
-                cause.kind != "resolution" and fits_better(cause, scene, points, ident, base, known) or \
-                known and fits_late(cause, scene, points, base):
-            yield cause
+        if cause.kind == "resolution":
+            if model.shows_resolution(frame, cause):
+                yield cause, None
+        elif fits_better(cause, scene, points, ident, base, known):
+            yield cause, None
+        else:
+            off = fits_late(cause, scene, frame.pixels, points, base, known, refs)
+            if off:
+                yield cause, off
 
 
-def fits_late(cause, scene, points, base):
-    """Whether a cause accepted lately fits the reduced copy at the angle
-    off that the frames before were at (a picture changed and shown late
-    at once): the angle's check then says the degree."""
-    off = STREAK[0]
-    if not off or cause.kind == "resolution":
-        return False
-    there = model.angle_scene(scene, off)
-    return fits_better(cause, there, points, reference_at(there, points.x, points.y), base, True)
+def fits_late(cause, scene, pixels, points, base, known, refs):
+    """The angle off at which a cause fits the reduced copy as a correct
+    frame fits, where it fits not at the frame's own (a picture changed and
+    shown late at once: the angle's check then says the degree), or None:
+    the angle the frames before were at (a cause accepted lately, on every
+    other point alone), or else of the one named last and LATE, the one
+    that the pixels around the points off fit best at (a degree or two may
+    fit the reduced copy alike). `refs`: the references at each angle,
+    kept across causes."""
+    fitted = []
+    for off in dict.fromkeys(o for o in (STREAK[0] if known else None, LAG[0], *LATE) if o):
+        there = model.angle_scene(scene, off)
+        if off not in refs:
+            refs[off] = reference_at(there, points.x, points.y)
+        if not fits_better(cause, there, points, refs[off], base, known and off == STREAK[0]):
+            continue
+        if known and off == STREAK[0]:
+            return off
+        fitted.append(off)
+    where = model.fits_under(cause, scene, points, reference_at(scene, points.x, points.y)).where
+    if len(fitted) < 2 or not where.any():
+        return fitted[0] if fitted else None
+    # Every other pixel of the rectangle around the points off.
+    rows, cols = points.rows[where], points.cols[where]
+    pad = points.cols[1] - points.cols[0]
+    box = np.zeros(pixels.shape[:2], bool)
+    box[max(rows.min() - pad, 0):rows.max() + pad:2, max(cols.min() - pad, 0):cols.max() + pad:2] = True
+    r, c = np.nonzero(box)
+    near = model.Points(r, c, c + 0.5, len(box) - r - 0.5, pixels[r, c].astype(float))
+    # NOTE: alike there, the angle named last, or else the nearest: a
+    # degree GL's edges leave either way cannot be told.
+    totals = [(model.fits_under(cause, there, near, reference_at(there, near.x, near.y)).total, off != LAG[0], -off,
+               off) for off in fitted for there in [model.angle_scene(scene, off)]]
+    return min(totals)[-1]
+
+
+def lag_result(cause, off, scene, points, ident):
+    """The angle's Result where the reduced copy alone says a frame lies
+    OFF degrees off its angle under a cause, its evidence the points the
+    cause leaves off at the frame's own angle."""
+    fit = model.fits_under(cause, scene, points, ident)
+    lag = Cause("angle", (off, False))
+    return Result(ANGLE, Problem(says(lag, scene.angle), points.rows[fit.where], points.cols[fit.where],
+                                 at(points, fit.where), cause=lag))
 
 
 # Placements are moved to where the outlines put them (costly) for so many.

@@ -36,6 +36,7 @@ def fresh():
     frame.WRONG.clear()
     frame.LAST[:] = [0]
     frame.STREAK[:] = [None, 0]
+    frame.LAG[:] = [None]
 
 
 def scene(angle, w=W, h=H, tint=PROJECT_TINT):
@@ -327,6 +328,22 @@ def test_a_picture_changed_and_shown_late(name, change, values, off):
     assert late >= 5
 
 
+@pytest.mark.parametrize("off", [-1, -2])
+@pytest.mark.parametrize("name", ["grey", "levels 100-150"])
+def test_a_picture_changed_losing_detail_and_shown_late(name, off):
+    # A map that loses what the angle is read from: the reduced copy tells
+    # the degree where it shows (the gradient quad near edge-on), and the
+    # frames where it does not are the change's alone.
+    change = next(c for n, c, _ in COLOURED if n == name)
+    late = 0
+    for n in range(86, 93):
+        found = judged(change(drawn(n + off, 640, 480)), n, number=n)
+        assert own(found) <= {WHOLE.id, ANGLE.id}, (n, {c.id: r.problem.says for c, r in found.items()})
+        assert found[WHOLE].problem.cause.kind == "colours", n
+        late += ANGLE.id in own(found) and found[ANGLE].problem.cause.values[0] == off
+    assert late >= 1
+
+
 @pytest.mark.parametrize("at, shown, keeps", [
     ([0, 40, 42, 43, 43.5, 45, 90, 130], [21, 21, 21, 64, 42.5, 64, 106, 149], True),  # a run read across a step
     ([0, 64, 128, 192, 255], [0, 136, 186, 224, 255], True),  # gamma 2.2
@@ -465,18 +482,22 @@ def test_every_frame_k_degrees_back_the_first_k_black_is_k_frames_of_lag(k):
     assert failing(out, WHOLE) == {n: ("nothing", ANGLE) for n in range(1, k + 1)}
 
 
-def test_a_picture_changed_and_shown_late_is_named_both_ways():
+@pytest.mark.parametrize("every", [7, 29], ids=["most frames", "a few"])  # a few: the change hides the degree
+def test_a_picture_changed_and_shown_late_is_named_both_ways(every):
     mirrored = Cause("placed", (1, 1, 1, 0, 0))
+    late = lambda n: n % 7 if every == 7 else n % 29 == 0
     judged_ = {1: (None, results(whole=NOTHING))}
-    judged_.update({n: (None, results(whole=mirrored, **({"angle": Cause("angle", (-1, False))} if n % 7 else {})))
+    judged_.update({n: (None, results(whole=mirrored, **({"angle": Cause("angle", (-1, False))} if late(n) else {})))
                     for n in range(2, 60)})
     out = across_frames(judged_, WHOLE, ANGLE, 360)
-    assert failing(out, ANGLE) == {n: ("late", None) for n in range(2, 60) if n % 7}
+    assert failing(out, ANGLE) == {n: ("late", None) for n in range(2, 60) if late(n)}
     assert failing(out, WHOLE) == {1: ("nothing", ANGLE), **{n: ("placed", None) for n in range(2, 60)}}
 
 
 @pytest.mark.parametrize("first, frames", [
     (NOTHING, {20: Cause("angle", (-1, True)), 30: Cause("angle", (-1, True))}),  # lone frames: not a lag
+    (NOTHING, {20: Cause("angle", (-1, False))}),  # one frame back
+    (None, {20: Cause("angle", (-1, False)), 30: Cause("angle", (-1, False))}),  # a few back, the first drawn
     (NOTHING, {n: Cause("angle", (-1 if n % 2 else 2, False)) for n in range(2, 40)}),  # both ways: no one lag
 ])
 def test_what_is_no_lag(first, frames):
