@@ -340,7 +340,10 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
         # or a frame's turn behind explains them, judged there again.
         # Where a cause loses what the angle is read from, the reduced
         # copy's angle is the one named.
-        look_of = lambda s, cause=cause, under=under: Look(*(under if s is scene else model.judging(cause, frame, s)))
+        # NOTE: a map's frame is undone once: at another angle only the scene differs.
+        mapped = "colours" in (cause.kind, colours and cause.kind == "both" and cause.values[1].kind)
+        look_of = lambda s, cause=cause, under=under, mapped=mapped: Look(*(
+            under if s is scene else (under[0], model.under(cause, s)) if mapped else model.judging(cause, frame, s)))
         unjudged = lost if colours else ()
         steady = cause in LATEST and STREAK[1] >= STEADY and STREAK[0]
         late = None

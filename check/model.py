@@ -554,9 +554,20 @@ def unmap(pixels, matrix, offset, curves):
             table = np.clip(np.round((back[c] - offset[c]) / m[c, src[c]]), 0, 255).astype(np.uint8)
             out[..., src[c]] = table[pixels[..., c]]
         return out
-    shown = np.stack([back[c].astype(np.float32)[pixels[..., c]] for c in range(3)], axis=-1)
-    want = (shown - np.float32(offset)) @ np.linalg.inv(m).T.astype(np.float32)
-    return np.clip(np.round(want), 0, 255).astype(np.uint8)
+    # Each channel k of the scene: sum over c of back[c][pixel c] * inv[k, c],
+    # less the offset's share; by tables of 256, a channel at a time.
+    inv = np.linalg.inv(m)
+    out = np.empty_like(pixels)
+    want = np.empty(pixels.shape[:-1], np.float32)
+    for k in range(3):
+        tables = (back * inv[k][:, None]).astype(np.float32)
+        np.take(tables[0], pixels[..., 0], out=want)
+        want += tables[1][pixels[..., 1]]
+        want += tables[2][pixels[..., 2]]
+        want -= np.float32(np.dot(offset, inv[k]))
+        np.clip(np.rint(want, out=want), 0, 255, out=want)
+        out[..., k] = want
+    return out
 
 
 def run_back(g, black=0):

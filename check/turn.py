@@ -22,8 +22,9 @@ LAG_SHARE = 0.5
 # Of the frames whose angle is off, this share may be off otherwise.
 LAG_OTHERS = 0.1
 # Or, where the first K frames show nothing, so many frames K back, none
-# further back.
-LAG_FEW = 2
+# further back (two lone frames a degree back are the frame before showing
+# through as well).
+LAG_FEW = 3
 
 
 def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
@@ -96,12 +97,10 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
         # The first K frames show nothing, or (drawn at the angle K
         # degrees back from the start) none of them does. Where they show
         # nothing, a few frames K back tell it (a change of the picture
-        # that loses a degree's detail hides it at the others), where not
-        # each may be the frame before showing through instead.
+        # that loses a degree's detail hides it at the others).
         nothing = first and all(blank(n) for n in first)
         start = nothing or not any(blank(n) for n in first)
-        few = nothing and back.count(k) >= LAG_FEW and all(0 < b <= k for b in back) and \
-            not all(angles[n].values[1] for n in offsets)
+        few = nothing and back.count(k) >= LAG_FEW and all(0 < b <= k for b in back)
         if later and start and (few or back.count(k) >= LAG_SHARE * len(later)):
             c = Cause("late", (k, (f"1-{k}" if k > 1 else "1") if nothing else ""))
             for n in offsets:
