@@ -393,12 +393,19 @@ def cause_of(frame, scene, points, ident, base, causes, results=None, whole=Fals
 def late_under(cause, look_of, frame, scene, points, off, lost, angle=None):
     """shown_late under a cause (look_of: its look at a scene), or under
     the map of the colours read again at the angle off (the frame's colours
-    read at its own angle are misread where a lag moved them): the Results
-    or None, and the cause they are under."""
+    read at its own angle are misread where a lag moved them); a placement
+    new to this process moved again to where the outlines at that angle
+    put it (moved at the frame's own, it took up some of the degree): the
+    Results or None, and the cause they are under."""
     late = shown_late(look_of, scene, off, CHECKS[1:], lost, angle)
+    there = model.angle_scene(scene, off)
+    if late and cause.kind == "placed" and cause not in LATEST:
+        again = model.refined(there, cause, frame.pixels)
+        moved = again != cause and shown_late(lambda s: Look(frame, model.under(again, s)), scene, off, CHECKS[1:],
+                                              lost, angle)
+        return (moved, again) if moved else (late, cause)
     if late or cause.kind != "colours":
         return late, cause
-    there = model.angle_scene(scene, off)
     again = next((c for c in model.colour_causes(there, reference_at(there, points.x, points.y), points)
                   if c.kind == "colours" and c != cause), None)
     late = again and shown_late(lambda s: Look(*model.judging(again, frame, s)), scene, off, CHECKS[1:], lost, angle)
