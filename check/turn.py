@@ -21,9 +21,8 @@ TINTS = {"project": PROJECT_TINT, "plain": PLAIN_TINT}
 LAG_SHARE = 0.5
 # Of the frames whose angle is off, this share may be off otherwise.
 LAG_OTHERS = 0.1
-# Or, where the first K frames show nothing, so many frames K back, none
-# further back (two lone frames a degree back are the frame before showing
-# through as well).
+# Or, where the first K frames show nothing, so many frames K back (two
+# lone frames a degree back are the frame before showing through as well).
 LAG_FEW = 3
 
 
@@ -91,16 +90,17 @@ def across_frames(judged, whole, angle, turn, colour_checks=(), pictures=None):
     # face-on, where a degree or two cannot be told.
     back = [-o for o in offsets.values() if o < 0]
     k = max(set(back), key=back.count) if back else 0
-    if k and sum(0 < b <= k for b in back) >= (1 - LAG_OTHERS) * len(offsets):
+    first = [n for n in frames if n <= k]
+    # The first K frames show nothing, or (drawn at the angle K degrees
+    # back from the start) none of them does. Where they show nothing, a
+    # few frames K back tell it, more than half of those off (a change of
+    # the picture that loses a degree's detail hides it at the others, and
+    # there a degree or two may fit alike).
+    nothing = first and all(blank(n) for n in first)
+    few = nothing and back.count(k) >= LAG_FEW and back.count(k) * 2 > len(offsets)
+    if k and (few or sum(0 < b <= k for b in back) >= (1 - LAG_OTHERS) * len(offsets)):
         later = [n for n in frames if n > k]
-        first = [n for n in frames if n <= k]
-        # The first K frames show nothing, or (drawn at the angle K
-        # degrees back from the start) none of them does. Where they show
-        # nothing, a few frames K back tell it (a change of the picture
-        # that loses a degree's detail hides it at the others).
-        nothing = first and all(blank(n) for n in first)
         start = nothing or not any(blank(n) for n in first)
-        few = nothing and back.count(k) >= LAG_FEW and all(0 < b <= k for b in back)
         if later and start and (few or back.count(k) >= LAG_SHARE * len(later)):
             c = Cause("late", (k, (f"1-{k}" if k > 1 else "1") if nothing else ""))
             for n in offsets:
