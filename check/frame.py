@@ -437,12 +437,12 @@ def fitting(frame, scene, points, ident, base, causes):
         elif fits_better(cause, scene, points, ident, base, known):
             yield cause, None
         else:
-            off = fits_late(cause, scene, frame.pixels, points, base, known, refs)
+            off = fits_late(cause, scene, frame.pixels, points, ident, base, known, refs)
             if off:
                 yield cause, off
 
 
-def fits_late(cause, scene, pixels, points, base, known, refs):
+def fits_late(cause, scene, pixels, points, ident, base, known, refs):
     """The angle off at which a cause fits the reduced copy as a correct
     frame fits, where it fits not at the frame's own (a picture changed and
     shown late at once: the angle's check then says the degree), or None:
@@ -461,9 +461,11 @@ def fits_late(cause, scene, pixels, points, base, known, refs):
         if known and off == STREAK[0]:
             return off
         fitted.append(off)
-    where = model.fits_under(cause, scene, points, reference_at(scene, points.x, points.y)).where
-    if len(fitted) < 2 or not where.any():
+    if len(fitted) < 2:
         return fitted[0] if fitted else None
+    where = model.fits_under(cause, scene, points, ident).where
+    if not where.any():
+        return fitted[0]
     # Every other pixel of the rectangle around the points off.
     rows, cols = points.rows[where], points.cols[where]
     pad = points.cols[1] - points.cols[0]
