@@ -75,7 +75,7 @@ PLACEMENTS = 3
 FITS = 2
 # The ways of placing a frame judged in full, of those whose edges are
 # likest the screen's. A fit that lies within EXACT levels of the screen on
-# the mean (a rounding's) needs no other frame tried.
+# the mean (a rounding's) needs the frame before fitted no other way.
 WAYS = 4
 EXACT = 1
 
@@ -639,6 +639,22 @@ def placed_way(source, *values):
     return (Cause("placed", values), *warp(source, *values))
 
 
+def ways_of(source, where):
+    """The frame drawn placed as a part says (placed, resampled, or None:
+    as it is), as ways: (part, placed, valid); a scaled placement both
+    pixel by pixel and smoothed (a frame other than the one shown, smoothed,
+    may lie nearer the screen than placed as it was)."""
+    ones = np.ones(source.shape[:2], bool)
+    if where is None:
+        yield None, source.astype(np.float32), ones
+    elif where.kind == "resampled":
+        yield where, resampled(source, *where.values), ones
+    else:
+        q, sx, sy, dx, dy, smooth = where.values
+        for s in (smooth, not smooth) if (sx, sy) != (1, 1) else (smooth,):
+            yield placed_way(source, q, sx, sy, dx, dy, s)
+
+
 def fit_way(best, shown, judged, when, where, placed, valid):
     """The better of a Fit and the frame drawn placed one way (`where`, a
     part or None: placed, valid) and its colours fitted."""
@@ -685,27 +701,37 @@ def which_frame(pair):
 def fit(pair):
     """What the screen does at one held frame that shows neither it nor
     another frame GL drew as drawn (which_frame): a Fit; its parts empty
-    where nothing explains it. The frame before is taken only where it
-    explains the screen far better: at as many pixels, and twice as near
-    (two frames a degree apart, placed a little off, fit about alike; a
-    curve read at few levels lies off between them, the frame itself
-    alike)."""
-    best = Fit((), 0.0)
-    for k in sorted(pair.sources)[:2]:  # the frame itself, then the one before
-        when = Cause("shown late", (k,)) if k else None
-        where = next((p for p in best.parts if p.kind == "placed"), None)
-        if best.share >= 1 - FIT_MISSES and best.apart <= EXACT:
-            # The frame itself near enough: the one before tried placed the
-            # same way alone (a frame a degree apart lies near it too).
-            if where is None or not best.apart:
-                break
-            found = fit_way(Fit((), 0.0), pair.shown, pair.judged, when, *placed_way(pair.sources[k], *where.values))
-        else:
-            found = fit_source(pair.sources[k], pair.shown, pair.judged, when)
-        if found.better(best) and (not k or best.share < 1 - FIT_MISSES or
-                                   2 * found.apart < best.apart and found.share >= best.share):
-            best = found
+    where nothing explains it. The frame itself is fitted, and the one
+    before where the frame itself is not explained within EXACT; then the
+    frame drawn whose edges, placed as the best fit places it, are likest
+    the screen's (a map of the colours keeps them; frames a degree apart
+    differ at the quads' edges). Another frame is taken only where it
+    explains the screen far better (taken)."""
+    order = sorted(pair.sources)
+    best = fit_source(pair.sources[0], pair.shown, pair.judged)
+    tried = {0}
+    if len(order) > 1 and (best.share < 1 - FIT_MISSES or best.apart > EXACT):
+        found = fit_source(pair.sources[order[1]], pair.shown, pair.judged, Cause("shown late", (order[1],)))
+        best, tried = found if taken(found, best) else best, {0, order[1]}
+    where = next((p for p in best.parts if p.kind in ("placed", "resampled")), None)
+    shown = edges(pair.shown) * pair.judged
+    likest = max(order, key=lambda k: max(likeness(edges(placed) * valid, shown)
+                                          for _, placed, valid in ways_of(pair.sources[k], where)))
+    if likest not in tried:
+        found = fit_source(pair.sources[likest], pair.shown, pair.judged, Cause("shown late", (likest,)))
+        best = found if taken(found, best) else best
     return best if best.share >= 1 - FIT_MISSES else Fit((), best.share)
+
+
+def taken(found, best):
+    """Whether a fit of a frame before the one held replaces the best so
+    far: it is better, and where the best explains the screen, far better:
+    at as many pixels, and twice as near (two frames a degree apart, placed
+    a little off, fit about alike; a map that hides most of what moved, or
+    a curve read at few levels, lies off between them, the frame itself
+    alike)."""
+    return found.better(best) and (best.share < 1 - FIT_MISSES or
+                                   2 * found.apart < best.apart and found.share >= best.share)
 
 
 def presented(parts, pair):

@@ -208,16 +208,24 @@ def test_which_frame_is_shown():
     assert named(pair(drawn(10), steady=False)) == (Cause("unsteady", (0.2,)),)
 
 
+def grey(p):
+    return np.repeat(p.astype(float) @ (0.299, 0.587, 0.114), 3).reshape(p.shape)
+
+
 def test_a_frame_late_and_changed_is_both():
     assert named(pair(255 - drawn(9).astype(float))) == (Cause("shown late", (1,)),) + named(
         pair(255 - drawn(10).astype(float)))[:1]
-    # Two frames that differ at a few pixels (a degree near face-on), the
-    # one before shown moved: the frame itself, so moved, lies near it too.
-    now, before = drawn(10), drawn(10).copy()
+    # Frames that differ at a few pixels (degrees near face-on), one
+    # before shown moved, in grey, or with its channels exchanged: the
+    # frame itself, so changed, lies near it too, within a level on the mean.
+    now, before, earlier = drawn(10), drawn(10).copy(), drawn(10).copy()
     before[60:64, 45:125] = (200, 40, 40)
-    shown = screen.warp(before, 0, 1, 1, -7, 4)[0]
-    p = screen.Pair(10, {0: now, 1: before}, np.round(shown).astype(np.uint8), ALL, 0.2, True, {}, 0)
-    assert named(p) == (Cause("shown late", (1,)), Cause("placed", (0, 1, 1, -7, 4, False)))
+    earlier[60:66, 45:125] = (200, 40, 40)
+    for k, shown, part in ((1, screen.warp(before, 0, 1, 1, -7, 4)[0], Cause("placed", (0, 1, 1, -7, 4, False))),
+                           (1, grey(before), "colours"), (2, earlier[..., ::-1], "colours")):
+        p = screen.Pair(10, {0: now, 1: before, 2: earlier}, np.round(shown).astype(np.uint8), ALL, 0.2, True, {}, 0)
+        late, changed = named(p)
+        assert late == Cause("shown late", (k,)) and part in (changed, changed.kind)
 
 
 def test_what_no_one_change_explains_is_said_as_such():
