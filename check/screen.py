@@ -713,13 +713,14 @@ def fit(pair):
     if len(order) > 1 and (best.share < 1 - FIT_MISSES or best.apart > EXACT):
         found = fit_source(pair.sources[order[1]], pair.shown, pair.judged, Cause("shown late", (order[1],)))
         best, tried = found if taken(found, best) else best, {0, order[1]}
-    where = next((p for p in best.parts if p.kind in ("placed", "resampled")), None)
-    shown = edges(pair.shown) * pair.judged
-    likest = max(order, key=lambda k: max(likeness(edges(placed) * valid, shown)
-                                          for _, placed, valid in ways_of(pair.sources[k], where)))
-    if likest not in tried:
-        found = fit_source(pair.sources[likest], pair.shown, pair.judged, Cause("shown late", (likest,)))
-        best = found if taken(found, best) else best
+    if best.apart or best.share < 1 - FIT_MISSES:  # else no frame lies nearer than the very pixels
+        where = next((p for p in best.parts if p.kind in ("placed", "resampled")), None)
+        shown = edges(pair.shown) * pair.judged
+        likest = max(order, key=lambda k: max(likeness(edges(placed) * valid, shown)
+                                              for _, placed, valid in ways_of(pair.sources[k], where)))
+        if likest not in tried:
+            found = fit_source(pair.sources[likest], pair.shown, pair.judged, Cause("shown late", (likest,)))
+            best = found if taken(found, best) else best
     return best if best.share >= 1 - FIT_MISSES else Fit((), best.share)
 
 
